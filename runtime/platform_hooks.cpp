@@ -1,0 +1,15 @@
+// The test hooks shared by every platform seam.
+#include "runtime/platform.h"
+
+namespace runtime::platform {
+
+Hooks hooks;
+
+bool HeapRequestFails() {
+  if (hooks.heapRequestsBeforeFailure < 0) return false;
+  if (hooks.heapRequestsBeforeFailure == 0) return true;
+  --hooks.heapRequestsBeforeFailure;
+  return false;
+}
+
+}  // namespace runtime::platform

@@ -1,0 +1,129 @@
+// The runtime's platform seam on POSIX systems, for the native build and its tests:
+// the C heap, a mutex, standard error as the debug output, and process exit.
+#include <iconv.h>
+#include <locale.h>
+#include <pthread.h>
+
+#include <cwchar>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "runtime/platform.h"
+
+namespace runtime::platform {
+namespace {
+pthread_mutex_t RegistryLock = PTHREAD_MUTEX_INITIALIZER;
+}  // namespace
+
+void* HeapAllocateZeroed(std::size_t bytes) {
+  if (HeapRequestFails()) return nullptr;
+  return std::calloc(1, bytes);
+}
+
+void* HeapAllocate(std::size_t bytes) {
+  if (HeapRequestFails()) return nullptr;
+  return std::malloc(bytes);
+}
+
+void* HeapResize(void* block, std::size_t bytes) {
+  if (HeapRequestFails()) return nullptr;
+  return std::realloc(block, bytes);
+}
+
+void HeapRelease(void* block) {
+  if (hooks.onHeapRelease != nullptr) hooks.onHeapRelease(block);
+  std::free(block);
+}
+
+void LockInit() { pthread_mutex_init(&RegistryLock, nullptr); }
+void LockEnter() { pthread_mutex_lock(&RegistryLock); }
+void LockLeave() { pthread_mutex_unlock(&RegistryLock); }
+
+void DebugOutput(const char* text) {
+  if (hooks.onDebugOutput != nullptr) {
+    hooks.onDebugOutput(text);
+    return;
+  }
+  std::fputs(text, stderr);
+  std::fputc('\n', stderr);
+}
+
+// There is no desktop to show a box on: the text goes to standard error and the box
+// counts as answered with OK (1).
+int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t style) {
+  if (hooks.onMessageBox != nullptr) return hooks.onMessageBox(owner, text, caption, style);
+  std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
+  return 1;
+}
+
+namespace {
+
+// The system's text is Shift-JIS (code page 932); it is collated as Japanese text.
+constexpr char kSystemCodePage[] = "CP932";
+constexpr const char* kCollationLocales[] = {"ja_JP.UTF-8", "C.UTF-8"};
+
+locale_t CollationLocale() {
+  static const locale_t locale = [] {
+    for (const char* name : kCollationLocales) {
+      if (locale_t l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, name, nullptr)) return l;
+    }
+    return locale_t{};
+  }();
+  return locale;
+}
+
+// Decodes `length` Shift-JIS bytes into wide characters. A byte that starts no valid
+// character becomes U+FFFD and decoding goes on, as the Windows conversion does with
+// its default character. False when no converter can be had.
+bool DecodeSystemText(const char* bytes, int32_t length, std::wstring& out) {
+  iconv_t cd = iconv_open("WCHAR_T", kSystemCodePage);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out.assign(static_cast<std::size_t>(length) + 1, L'\0');
+  char* in = const_cast<char*>(bytes);
+  std::size_t inLeft = static_cast<std::size_t>(length);
+  char* dest = reinterpret_cast<char*>(out.data());
+  std::size_t destLeft = out.size() * sizeof(wchar_t);
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &dest, &destLeft) != static_cast<std::size_t>(-1)) break;
+    // An invalid or cut-off sequence: skip one byte and stand U+FFFD in its place.
+    const wchar_t replacement = L'\uFFFD';
+    std::memcpy(dest, &replacement, sizeof replacement);
+    dest += sizeof replacement;
+    destLeft -= sizeof replacement;
+    ++in;
+    --inLeft;
+  }
+  iconv_close(cd);
+  out.resize(out.size() - destLeft / sizeof(wchar_t));
+  return true;
+}
+
+}  // namespace
+
+// Collates the decoded texts with wcscoll_l. A zero character ends a C wide string, so
+// the texts are compared piece by piece between zero characters; of two texts equal as
+// far as the shorter goes, the shorter sorts first.
+int32_t CompareText(const char* left, int32_t leftLength, const char* right, int32_t rightLength) {
+  const locale_t locale = CollationLocale();
+  std::wstring a, b;
+  if (locale == locale_t{} || !DecodeSystemText(left, leftLength, a) ||
+      !DecodeSystemText(right, rightLength, b)) {
+    return 0;
+  }
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const int order = wcscoll_l(a.c_str() + i, b.c_str() + j, locale);
+    if (order != 0) return order < 0 ? 1 : 3;
+    i += std::wcslen(a.c_str() + i) + 1;
+    j += std::wcslen(b.c_str() + j) + 1;
+  }
+  if (i >= a.size() && j >= b.size()) return 2;
+  return i >= a.size() ? 1 : 3;
+}
+
+void ExitProgram() { std::exit(0); }
+
+}  // namespace runtime::platform
