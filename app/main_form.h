@@ -1,0 +1,23 @@
+// MainForm: the one window, with the text to send, the reply and the start button.
+#pragma once
+
+#include <windows.h>
+
+// Control ids; controls are always found by id under the main window.
+enum ControlId : int {
+  TransmitEdit = 1000,
+  ReceiveEdit = 1001,
+  TransmitLabel = 1002,
+  ReceiveLabel = 1003,
+  TitleLabel = 1004,
+  StartButton = 1005,
+};
+
+// The window procedure of class "NORMAL0".
+LRESULT CALLBACK MainFormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Gives the six controls their texts; called once at the end of the creation handling.
+void FormLoad();
+
+// Deletes the font and the brush and posts the quit message; called on WM_DESTROY.
+void FormUnload();

@@ -1,0 +1,114 @@
+# Shared by the scripts and the tests that run kivom under Wine: the build's own Wine
+# prefix, a virtual X display, and COM1 kept away from the machine's own serial ports.
+#
+# Wine links COM1 to the machine's first serial port at every start unless the registry
+# (HKLM\Software\Wine\Ports, value COM1) names another device. So the prefix is created
+# with Wine's mount manager switched off, COM1 is set before it ever runs, and every map
+# is checked on the link that Wine actually made.
+
+KIVOM_ROOT=${KIVOM_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+KIVOM_BUILD=${KIVOM_BUILD:-$KIVOM_ROOT/build}
+KIVOM_SESSION=$KIVOM_BUILD/wine-session      # display, pids and locks of the running session
+KIVOM_NO_PORT=$KIVOM_BUILD/wine-no-port      # an empty folder: opening COM1 fails with access denied
+
+export WINEPREFIX=${KIVOM_WINEPREFIX:-$KIVOM_BUILD/wine-prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+# No Mono, Gecko or menu entries: kivom needs none of them.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+# Japanese locale: Wine's ANSI code page becomes 932 (Shift-JIS).
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+kivom_die() { echo "kivom: $*" >&2; exit 1; }
+
+# The device COM1 is mapped to in the registry of the prefix, read from the file.
+kivom_com1_registry_value() {
+  awk '/^\[Software\\\\Wine\\\\Ports\]/ {inside=1; next}
+       /^\[/ {inside=0}
+       inside && /^"COM1"=/ {sub(/^"COM1"="/, ""); sub(/"$/, ""); gsub(/\\\\/, "\\"); print}' \
+    "$WINEPREFIX/system.reg" 2>/dev/null
+}
+
+# Refuses anything that leads to one of the machine's own serial ports.
+kivom_check_not_machine_port() {
+  local target=$1 real
+  real=$(readlink -f -- "$target" 2>/dev/null || echo "$target")
+  case "$real" in
+    /dev/ttyS[0-9]*) kivom_die "refusing: COM1 would lead to the machine's serial port $real" ;;
+  esac
+}
+
+kivom_reg_set_com1() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$1" /f /reg:64 >/dev/null 2>&1 ||
+    kivom_die "could not write COM1 into the Wine registry"
+}
+
+# Creates the prefix on first use; later calls find it ready.
+kivom_prefix_ready() {
+  mkdir -p "$KIVOM_SESSION" "$KIVOM_NO_PORT"
+  [ -f "$WINEPREFIX/.kivom-ready-2" ] && return 0
+  (
+    flock 9
+    [ -f "$WINEPREFIX/.kivom-ready-2" ] && exit 0
+    echo "kivom: creating the Wine prefix $WINEPREFIX (once)..." >&2
+    rm -rf "$WINEPREFIX"
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wineboot --init >/dev/null 2>&1
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" kivom_reg_set_com1 "$KIVOM_NO_PORT"
+    # The form's font, "ＭＳ Ｐゴシック", is drawn with its metric-compatible IPA face.
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wine reg add \
+      'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ /d 'IPAPGothic' /f \
+      >/dev/null 2>&1 || kivom_die "could not map the form's font"
+    # Wine draws the window frames itself, so a bare virtual display shows title bars too.
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wine reg add \
+      'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 ||
+      kivom_die "could not set the X11 driver"
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    [ "$(kivom_com1_registry_value)" = "$KIVOM_NO_PORT" ] || kivom_die "COM1 did not reach the registry"
+    touch "$WINEPREFIX/.kivom-ready-2"
+  ) 9>"$KIVOM_BUILD/.wine-prefix.lock" || exit 1
+}
+
+# Maps COM1 to a device or folder, restarts Wine so the mapping takes, and checks the
+# link Wine made. Fails loudly if COM1 leads anywhere else.
+kivom_map_com1() {
+  local target=$1
+  kivom_check_not_machine_port "$target"
+  kivom_prefix_ready
+  kivom_reg_set_com1 "$target"
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  [ "$(kivom_com1_registry_value)" = "$target" ] || kivom_die "COM1 is not $target in the registry"
+  wineserver -p 2>/dev/null           # stays up, so the link made now is the one used
+  wine cmd /c exit >/dev/null 2>&1    # a first process starts the mount manager, which links COM1
+  kivom_check_com1 "$target"
+}
+
+kivom_check_com1() {
+  local expected=$1 link
+  link=$(readlink -- "$WINEPREFIX/dosdevices/com1" 2>/dev/null || true)
+  [ "$link" = "$expected" ] || kivom_die "COM1 leads to '${link}', not to '$expected'"
+  kivom_check_not_machine_port "$link"
+}
+
+# Starts Xvfb on a free display number and exports DISPLAY; its pid is in $KIVOM_XVFB_PID.
+kivom_start_display() {
+  local n
+  for n in $(seq 90 150); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    KIVOM_XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+      kill -0 "$KIVOM_XVFB_PID" 2>/dev/null || break
+      sleep 0.05
+    done
+  done
+  kivom_die "could not start a virtual display"
+}
+
+# Saves a PNG of the whole display.
+kivom_screenshot() {
+  import -display "$DISPLAY" -window root "$1"
+}

@@ -1,0 +1,146 @@
+#include "tests/support/kivom_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+namespace kivom_test {
+namespace {
+
+std::string programPath;
+
+constexpr DWORD kStartTimeoutMs = 20000;
+constexpr DWORD kPollMs = 20;
+constexpr int kTextBufferSize = 4096;
+
+// A Unix path handed over by ctest becomes its Wine drive Z: path.
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+struct WindowSearch {
+  DWORD processId;
+  const char* className;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (owner == search->processId && lstrcmpA(className, search->className) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+const std::string& ProgramPath() { return programPath; }
+
+std::string ShiftJis(const wchar_t* text) {
+  const int size = WideCharToMultiByte(932, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(932, 0, text, -1, bytes.data(), size, nullptr, nullptr);
+  bytes.resize(static_cast<size_t>(size) - 1);
+  return bytes;
+}
+
+HWND FindProcessWindow(const RunningProgram& program, const char* className, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    WindowSearch search{program.process.dwProcessId, className, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr || GetTickCount() - start > milliseconds) return search.found;
+    Sleep(kPollMs);
+  }
+}
+
+RunningProgram StartProgram() {
+  RunningProgram program;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string commandLine = WindowsPath(programPath);
+  commandLine.insert(commandLine.begin(), '"');
+  commandLine.push_back('"');
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &program.process)) {
+    ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
+    return program;
+  }
+  const DWORD start = GetTickCount();
+  while (program.form == nullptr && GetTickCount() - start < kStartTimeoutMs) {
+    HWND window = FindWindowA("NORMAL0", "kivom");
+    DWORD owner = 0;
+    if (window != nullptr) GetWindowThreadProcessId(window, &owner);
+    if (owner == program.process.dwProcessId) {
+      program.form = window;
+    } else {
+      Sleep(kPollMs);
+    }
+  }
+  if (program.form == nullptr) ADD_FAILURE() << "the window \"kivom\" did not appear";
+  return program;
+}
+
+HWND Control(const RunningProgram& program, int id) { return GetDlgItem(program.form, id); }
+
+std::string Text(HWND window) {
+  std::vector<char> buffer(kTextBufferSize, '\0');
+  const auto length = SendMessageA(window, WM_GETTEXT, buffer.size(),
+                                   reinterpret_cast<LPARAM>(buffer.data()));
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+void SetText(HWND window, const std::string& text) {
+  SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+double PressStart(const RunningProgram& program) {
+  const auto start = std::chrono::steady_clock::now();
+  SendMessageA(Control(program, 1005), BM_CLICK, 0, 0);
+  const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+  return took.count();
+}
+
+DWORD WaitForExit(RunningProgram& program, DWORD milliseconds) {
+  if (program.process.hProcess == nullptr) return STILL_ACTIVE;
+  WaitForSingleObject(program.process.hProcess, milliseconds);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(program.process.hProcess, &code);
+  return code;
+}
+
+DWORD CloseProgram(RunningProgram& program) {
+  PostMessageA(program.form, WM_CLOSE, 0, 0);
+  return WaitForExit(program, kStartTimeoutMs);
+}
+
+void Discard(RunningProgram& program) {
+  if (program.process.hProcess == nullptr) return;
+  if (WaitForExit(program, 0) == STILL_ACTIVE) TerminateProcess(program.process.hProcess, 1);
+  CloseHandle(program.process.hThread);
+  CloseHandle(program.process.hProcess);
+  program = RunningProgram{};
+}
+
+}  // namespace kivom_test
+
+// The first argument left over by GoogleTest is the path of kivom.exe.
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s [gtest options] PATH-OF-kivom.exe\n", argv[0]);
+    return 2;
+  }
+  kivom_test::programPath = argv[1];
+  return RUN_ALL_TESTS();
+}
