@@ -1,1 +1,209 @@
+// Numeric routines. Each result is the one the routine's written steps give with every
+// operation rounded once; where a routine takes a shorter road (exponent arithmetic on the bit
+// pattern instead of a loop of exact products), the comment beside it says why the bits are the
+// same.
 #include "runtime/numeric.h"
+
+#include <bit>
+#include <cstdint>
+#include <limits>
+
+namespace runtime {
+namespace {
+
+constexpr double kLn2 = 0x1.62e42fefa39efp-1;    // 0.6931471805599453
+constexpr double kSqrt2 = 0x1.6a09e667f3bcdp+0;  // 1.4142135623730951
+constexpr double kHalf = 0x1p-1;                 // 0.5
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+constexpr double kInt32Lowest = -0x1p+31;  // -2147483648
+constexpr double kInt32Beyond = 0x1p+31;   // 2147483648, the first value whose floor is too big
+constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on integer exponents
+
+// Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
+// the result is +0. Both lie well inside the int range of n.
+constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
+constexpr double kExpZeroFrom = -0x1.63p+10;    // -1420
+
+constexpr double kTwoTo64 = 0x1p+64;  // 18446744073709551616, lifts any subnormal to normal
+constexpr double kLowestInRange = 0x1p-1024;  // 5.562684646268003e-309
+
+constexpr int kMantissaBits = 52;
+constexpr uint64_t kMantissaMask = (uint64_t{1} << kMantissaBits) - 1;
+constexpr uint64_t kExponentMask = uint64_t{0x7ff} << kMantissaBits;
+constexpr int kBias = 1023;
+constexpr int kBiasedInfinite = 0x7ff;
+constexpr int kBiasedHighest = 0x7fe;
+constexpr int kBiasedHalf = 1022;  // biased exponent of [0.5, 1)
+constexpr uint64_t kSqrt2Mantissa = std::bit_cast<uint64_t>(kSqrt2) & kMantissaMask;
+
+uint64_t BitsOf(double x) { return std::bit_cast<uint64_t>(x); }
+double FromBits(uint64_t bits) { return std::bit_cast<double>(bits); }
+int BiasedExponent(uint64_t bits) { return static_cast<int>((bits >> kMantissaBits) & 0x7ff); }
+uint64_t ExponentField(int biased) { return static_cast<uint64_t>(biased) << kMantissaBits; }
+
+// 2^n for -1022 <= n <= 1023, a normal double.
+double PowerOfTwo(int n) { return FromBits(ExponentField(n + kBias)); }
+
+// ScaleByPowerOfTwo's loop as written, for the cases where products may round.
+double ScaleStepByStep(double x, int32_t n) {
+  double f = 2.0;
+  uint32_t count = static_cast<uint32_t>(n);
+  if (n < 0) {
+    f = kHalf;
+    count = 0u - static_cast<uint32_t>(n);
+  }
+  while (count != 0) {
+    if (count % 2 != 0) x = x * f;
+    f = f * f;
+    count = count / 2;
+  }
+  return x;
+}
+
+// For a positive normal x: the e with x / 2^e in [sqrt2 / 2, sqrt2), and that quotient.
+// x = M * 2^(biased - 1023) with M in [1, 2). The quotient M / sqrt2 rounds to 1 or more exactly
+// when M >= sqrt2 (the double below sqrt2 gives 1 - 0.707 * 2^-52, which rounds below 1), so
+// x / sqrt2 has the exponent of x, one higher, exactly then.
+double SplitAtSqrt2(uint64_t bits, int32_t* e) {
+  const uint64_t mantissa = bits & kMantissaMask;
+  const int up = mantissa >= kSqrt2Mantissa ? 1 : 0;
+  *e = BiasedExponent(bits) - kBias + up;
+  return FromBits(mantissa | ExponentField(kBias - up));  // M or M / 2: exact
+}
+
+}  // namespace
+
+double AbsoluteValue(double x) {
+  if (x < 0) return x * -1.0;
+  return x;
+}
+
+double ToDouble(double x) { return x; }
+
+int32_t FloorToInt(double x) {
+  if (!(x >= kInt32Lowest)) return x != x ? 0 : INT32_MIN;  // NaN, or a floor below the range
+  if (x >= kInt32Beyond) return INT32_MAX;
+  int32_t n = static_cast<int32_t>(x);  // truncation toward zero, whatever the rounding mode
+  if (x < 0 && x < n) n = n - 1;        // n converts exactly
+  return n;
+}
+
+double IntegerPower(double x, int32_t n) {
+  uint32_t m = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+  double acc = 1.0;
+  while (m != 0) {
+    if (m % 2 != 0) acc = acc * x;
+    x = x * x;
+    m = m / 2;
+  }
+  if (n >= 0) return acc;
+  return 1.0 / acc;
+}
+
+double ScaleByPowerOfTwo(double x, int32_t n) {
+  const uint64_t bits = BitsOf(x);
+  const int biased = BiasedExponent(bits);
+  // Normal x, normal result, every factor finite (n <= 1023; n >= -2047 follows): each product of
+  // the loop is a normal number times a power of two, so exact, and only the exponent moves.
+  if (n <= 1023 && biased != 0 && biased != kBiasedInfinite) {
+    const int64_t scaled = int64_t{biased} + n;
+    if (scaled >= 1 && scaled <= kBiasedHighest) {
+      return FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
+    }
+  }
+  if (n >= 0) {
+    // The products grow, stay exact until the first one overflows, and infinity then stays:
+    // one product by 2^n rounds the same way.
+    if (n <= 1023) return x * PowerOfTwo(n);
+    // The factor passed 2^1024 = infinity: x times infinity, a NaN for a zero x.
+    return x * kInfinity;
+  }
+  // The factor reached 2^-2048 = 0: x times 0, a NaN for an infinite x.
+  if (n <= -2048) return x * 0.0;
+  // Subnormal or zero results, subnormal x, zero, infinity or NaN: the products may round more
+  // than once, so take them one by one.
+  return ScaleStepByStep(x, n);
+}
+
+double SplitExponent(double x, int32_t* e) {
+  if (x == 0 || x != x) {
+    *e = 0;
+    return 0.0;
+  }
+  uint64_t bits = BitsOf(x);
+  int biased = BiasedExponent(bits);
+  if (biased == kBiasedInfinite) {  // no finite split: the infinity as it is
+    *e = 0;
+    return x;
+  }
+  int lift = 0;
+  if (biased == 0) {  // subnormal: lift into the normal range first (exact)
+    bits = BitsOf(x * kTwoTo64);
+    biased = BiasedExponent(bits);
+    lift = 64;
+  }
+  // x / 2^e is exact for the e that brings |x| into [0.5, 1): same sign and significand, the
+  // exponent of 0.5.
+  *e = biased - kBiasedHalf - lift;
+  return FromBits((bits & ~kExponentMask) | ExponentField(kBiasedHalf));
+}
+
+double Exponential(double x) {
+  if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
+  if (x >= kExpInfiniteFrom) return kInfinity;
+  if (x <= kExpZeroFrom) return 0.0;
+  const double z = x >= 0 ? x / kLn2 + kHalf : x / kLn2 - kHalf;
+  const int32_t n = FloorToInt(z);
+  const double r = x - n * kLn2;
+  const double s = r * r;
+  double g = s / 22;
+  g = s / (g + 18);
+  g = s / (g + 14);
+  g = s / (g + 10);
+  g = s / (g + 6);
+  const double q = ((g + 2) + r) / ((g + 2) - r);
+  return ScaleByPowerOfTwo(q, n);
+}
+
+double NaturalLog(double x) {
+  if (!(x > 0)) return 0.0;  // zero, negative or NaN
+  if (x == kInfinity) return kInfinity;
+  const uint64_t bits = BitsOf(x);
+  int32_t e = 0;
+  double reduced = 0.0;  // x / 2^e, exact
+  if (BiasedExponent(bits) >= 2) {
+    // x >= 2^-1021, so x / sqrt2 is normal and its exponent follows from x's bits. At the top
+    // (e = 1024) the same split serves beyond the range.
+    reduced = SplitAtSqrt2(bits, &e);
+  } else {
+    const double v = x / kSqrt2;  // subnormal or nearly: rounded coarsely, so divide as written
+    if (v >= kLowestInRange) {
+      SplitExponent(v, &e);           // e is -1023, -1022 or -1021
+      reduced = x * PowerOfTwo(-e);  // exact, as x / 2^e is
+    } else {
+      // Beyond the range: split x itself exactly, lifted into the normal range first.
+      reduced = SplitAtSqrt2(BitsOf(x * kTwoTo64), &e);
+      e = e - 64;
+    }
+  }
+  const double t = reduced - 1.0;
+  double g = 0.0;
+  for (int k = 9; k >= 1; --k) {
+    const double a = k * t;
+    const double d = a / (g + (2 * k + 1));
+    g = a / (d + 2);
+  }
+  return (e * kLn2) + t / (g + 1);
+}
+
+double RealPower(double x, double y) {
+  if (y >= -kWholeExponentBound && y <= kWholeExponentBound) {
+    const int32_t n = FloorToInt(y);
+    if (y == ToDouble(n)) return IntegerPower(x, n);
+  }
+  if (x > 0) return Exponential(y * NaturalLog(x));
+  return 0.0;
+}
+
+}  // namespace runtime
