@@ -1,0 +1,89 @@
+#include "tests/e2e/peer_link.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kivom_test {
+namespace {
+
+constexpr DWORD kPollMs = 10;
+
+// A Unix path from the environment, as Wine's drive Z: shows it.
+std::string PathFromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) {
+    ADD_FAILURE() << name << " is not set: run this test through tests/e2e/with-peer.sh";
+    return "";
+  }
+  std::string path = std::string("Z:") + value;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string ReadLog() {
+  std::ifstream log(PathFromEnvironment("KIVOM_PEER_LOG"), std::ios::binary);
+  std::ostringstream text;
+  text << log.rdbuf();
+  return text.str();
+}
+
+std::vector<PeerEvent> Parse(const std::string& text) {
+  std::vector<PeerEvent> events;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    PeerEvent event{};
+    if (!(words >> event.seconds >> event.kind)) continue;
+    std::getline(words >> std::ws, event.rest);
+    events.push_back(event);
+  }
+  return events;
+}
+
+}  // namespace
+
+void PeerBehaves(const std::string& options) {
+  const std::string path = PathFromEnvironment("KIVOM_PEER_CONTROL");
+  const std::string temporary = path + ".new";
+  {
+    std::ofstream control(temporary, std::ios::binary | std::ios::trunc);
+    control << options << "\n";
+  }
+  // Replaced whole, so the peer never reads half a line.
+  MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+size_t PeerLogMark() { return ReadLog().size(); }
+
+std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind, int count,
+                                       DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const std::string text = ReadLog();
+    // Only whole lines: the peer may be writing the last one.
+    const size_t end = text.rfind('\n');
+    std::vector<PeerEvent> events =
+        end == std::string::npos || end < mark ? std::vector<PeerEvent>{}
+                                               : Parse(text.substr(mark, end + 1 - mark));
+    int seen = 0;
+    for (const PeerEvent& event : events) seen += event.kind == untilKind ? 1 : 0;
+    if (seen >= count || GetTickCount() - start > milliseconds) return events;
+    Sleep(kPollMs);
+  }
+}
+
+std::string EventBytes(const PeerEvent& event) {
+  std::string bytes;
+  std::istringstream hex(event.rest);
+  std::string pair;
+  while (hex >> pair) bytes.push_back(static_cast<char>(std::stoi(pair, nullptr, 16)));
+  return bytes;
+}
+
+}  // namespace kivom_test

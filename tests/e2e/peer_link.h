@@ -1,0 +1,33 @@
+// The serial peer at the far end of COM1, seen from a Windows test through Wine's drive
+// Z:: its control file (how it answers the next request) and its log (what it saw).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kivom_test {
+
+struct PeerEvent {
+  double seconds;     // since the peer started
+  std::string kind;   // open, close, settings, request, reply, discarded, ...
+  std::string rest;   // the words after the kind
+};
+
+// Sets how the peer answers from the next request on: its command-line behaviour options,
+// such as "--echo" or "--reply-text OK".
+void PeerBehaves(const std::string& options);
+
+// The size of the log now; events after it are the ones a later action caused.
+size_t PeerLogMark();
+
+// The events logged after `mark`, waiting up to `milliseconds` until `count` events of
+// kind `untilKind` are among them.
+std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind, int count,
+                                       DWORD milliseconds);
+
+// The bytes of a "request" or "reply" event ("41 42 0d" becomes "AB\r").
+std::string EventBytes(const PeerEvent& event);
+
+}  // namespace kivom_test

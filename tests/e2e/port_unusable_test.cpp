@@ -1,0 +1,41 @@
+// COM1 cannot be opened: the program says so in a message box of its own and ends.
+#include <gtest/gtest.h>
+
+#include "tests/support/kivom_driver.h"
+
+namespace {
+
+using kivom_test::RunningProgram;
+
+constexpr DWORD kBoxWaitMs = 5000;
+constexpr int kMessageTextId = 0xFFFF;  // the static that holds a message box's text
+
+// The caption the platform gives a message box that has none.
+std::string DefaultCaption() {
+  char caption[64] = {};
+  LoadStringA(GetModuleHandleA("user32.dll"), 2, caption, sizeof caption);  // "Error"
+  return caption;
+}
+
+TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
+  RunningProgram program = kivom_test::StartProgram();
+  ASSERT_NE(program.form, nullptr);
+  // Posted: the press does not return while the box is open.
+  PostMessageA(kivom_test::Control(program, 1005), BM_CLICK, 0, 0);
+
+  HWND box = kivom_test::FindProcessWindow(program, "#32770", kBoxWaitMs);
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(kivom_test::Text(GetDlgItem(box, kMessageTextId)),
+            kivom_test::ShiftJis(L"COM1が使えません"));
+  EXPECT_EQ(kivom_test::Text(box), DefaultCaption());
+  EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+  EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);  // MB_OK: one button
+  EXPECT_TRUE(IsWindowEnabled(program.form));     // no owner, so the form stays usable
+
+  PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  EXPECT_EQ(kivom_test::WaitForExit(program, kBoxWaitMs), 0u);
+  kivom_test::Discard(program);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs a Windows test program with COM1 on a known line, then puts COM1 back on the empty
+# folder, so that no later run can reach a terminal that has gone away.
+#   with-line.sh peer PEER-PROGRAM -- PROGRAM ARGS...   COM1 on a fresh serial peer
+#   with-line.sh unusable -- PROGRAM ARGS...            COM1 on a folder: the open fails
+# For the peer, the test program finds its control file and log in KIVOM_PEER_CONTROL and
+# KIVOM_PEER_LOG.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/lib/wine-env.sh"
+
+mode=$1; shift
+peer_pid=
+finish() {
+  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+  kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
+}
+trap finish EXIT
+
+case "$mode" in
+  peer)
+    peer=$1; shift
+    [ -x "$peer" ] || kivom_die "no serial peer at $peer: build the native preset first"
+    work=$(mktemp -d "$KIVOM_BUILD/e2e.XXXXXX")
+    export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
+    coproc PEER { exec "$peer" --echo --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
+    peer_pid=$PEER_PID
+    read -r -t 10 line <&"${PEER[0]}" || kivom_die "the serial peer did not start"
+    kivom_map_com1 "$line"
+    ;;
+  unusable)
+    kivom_map_com1 "$KIVOM_NO_PORT"
+    ;;
+  *) kivom_die "unknown line $mode" ;;
+esac
+[ "$1" = "--" ] && shift
+
+[ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
+status=0
+wine "$@" || status=$?
+exit $status
