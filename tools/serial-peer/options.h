@@ -1,0 +1,57 @@
+// Command-line and control-file options of serial-peer.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace serial_peer {
+
+enum class ReplyKind {
+  kEcho,    // the request itself, CR included
+  kFixed,   // Behaviour::bytes
+  kSilent,  // nothing
+  kFlood,   // the pattern, without pause, until the other end closes
+  kVanish,  // close the terminal and end
+};
+
+// How the peer answers a request.
+struct Behaviour {
+  ReplyKind kind = ReplyKind::kEcho;
+  std::string bytes;    // the reply for kFixed
+  int delay_ms = 0;     // before the first byte of a reply
+  int byte_gap_ms = 0;  // between bytes of a reply; 0 writes the reply at once
+};
+
+struct Options {
+  Behaviour behaviour;
+  std::string link_path;     // empty: no link
+  std::string log_path;      // empty: standard error
+  std::string control_path;  // empty: no control file
+  int time_limit_ms = 0;     // 0: no limit
+  bool help = false;
+};
+
+// Byte i of the pattern sent by --long and --flood.
+char PatternByte(long long i);
+
+// Parses the arguments after the program name. Returns an error message, empty on success.
+std::string ParseCommandLine(const std::vector<std::string>& args, Options& options);
+
+// Parses a control line: behaviour options only, in command-line syntax. Returns an error
+// message, empty on success; `behaviour` is only changed on success.
+std::string ParseControlLine(std::string_view line, Behaviour& behaviour);
+
+// Splits a line into words the way a shell would for plain words, '...', "..." and backslash
+// escapes. Returns an error message, empty on success.
+std::string SplitWords(std::string_view line, std::vector<std::string>& words);
+
+// Parses hex bytes such as "41420d" or "41 42 0d". Returns an error message, empty on success.
+std::string ParseHexBytes(std::string_view text, std::string& bytes);
+
+// "41 42 0d": lowercase hex, space separated.
+std::string HexBytes(std::string_view bytes);
+
+extern const char kUsage[];
+
+}  // namespace serial_peer
