@@ -17,8 +17,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
+
+#include "unique_fd.h"
 
 extern char** environ;
 
@@ -27,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
+using serial_peer::UniqueFd;
 
 constexpr char kPeerProgram[] = SERIAL_PEER_PATH;
 constexpr int kStartMs = 5000;  // for the peer to print its terminal
@@ -38,28 +40,6 @@ constexpr int kExitMs = 3000;
 int ElapsedMs(Clock::time_point since) {
   return static_cast<int>(std::chrono::duration_cast<Milliseconds>(Clock::now() - since).count());
 }
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  ~UniqueFd() { Reset(); }
-  int Get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // Reads `fd` until `max` bytes or `ms` have passed, or until end of file or EIO (`ended`), or
 // until a byte `until`.

@@ -25,6 +25,7 @@
 
 #include "line_settings.h"
 #include "options.h"
+#include "unique_fd.h"
 
 namespace serial_peer {
 namespace {
@@ -43,24 +44,7 @@ constexpr size_t kLoggedReplyMax = 100;  // longer replies are logged as a byte 
 constexpr size_t kFloodChunk = 26 * 64;  // whole rounds of the pattern, so chunks join up
 constexpr mode_t kLogFileMode = 0644;
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-  int Get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// Process-wide log: the file descriptor written to and the time stamps' origin.
+// Process-wide log: the file descriptor written to, the time stamps' origin and the last event.
 int LogFd = STDERR_FILENO;
 Clock::time_point StartTime;
 std::string LastEvent;

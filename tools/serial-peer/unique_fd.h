@@ -1,0 +1,33 @@
+// A file descriptor closed when its owner goes.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace serial_peer {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    Reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  ~UniqueFd() { Reset(); }
+
+  int Get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace serial_peer
