@@ -25,12 +25,12 @@ constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on in
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
 constexpr double kExpZeroFrom = -0x1.63p+10;    // -1420
 
-constexpr double kTwoTo64 = 0x1p+64;  // 18446744073709551616, lifts any subnormal to normal
-constexpr double kLowestInRange = 0x1p-1024;  // 5.562684646268003e-309
 
 constexpr int kMantissaBits = 52;
 constexpr uint64_t kMantissaMask = (uint64_t{1} << kMantissaBits) - 1;
 constexpr uint64_t kExponentMask = uint64_t{0x7ff} << kMantissaBits;
+constexpr uint64_t kHiddenBit = uint64_t{1} << kMantissaBits;
+constexpr uint64_t kSignBit = uint64_t{1} << 63;
 constexpr int kBias = 1023;
 constexpr int kBiasedInfinite = 0x7ff;
 constexpr int kBiasedHighest = 0x7fe;
@@ -121,7 +121,20 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   }
   // The factor reached 2^-2048 = 0: x times 0, a NaN for an infinite x.
   if (n <= -2048) return x * 0.0;
-  // Subnormal or zero results, subnormal x, zero, infinity or NaN: the products may round more
+  // The result is subnormal or zero. The products stay exact as long as they are normal: when
+  // they are all normal up to the last factor (the top bit of |n|), take them at once and round
+  // only at that last product, as the loop does.
+  const uint32_t count = 0u - static_cast<uint32_t>(n);
+  const int top = 31 - std::countl_zero(count);  // 0 to 10
+  const uint32_t below = count - (uint32_t{1} << top);
+  if (biased != 0 && biased != kBiasedInfinite && static_cast<int64_t>(biased) - below >= 1) {
+    const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
+    // 2^-(2^top): normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
+    const double lastFactor =
+        top <= 9 ? PowerOfTwo(-(1 << top)) : FromBits(uint64_t{1} << (kMantissaBits - 2));
+    return exactPart * lastFactor;
+  }
+  // Subnormal x, zero, infinity, NaN, or products that go subnormal early: they may round more
   // than once, so take them one by one.
   return ScaleStepByStep(x, n);
 }
@@ -137,15 +150,16 @@ double SplitExponent(double x, int32_t* e) {
     *e = 0;
     return x;
   }
-  int lift = 0;
-  if (biased == 0) {  // subnormal: lift into the normal range first (exact)
-    bits = BitsOf(x * kTwoTo64);
-    biased = BiasedExponent(bits);
-    lift = 64;
+  if (biased == 0) {
+    // Subnormal: shift the significand up until its leading one is the hidden bit, with integer
+    // operations (arithmetic on subnormals stalls some processors).
+    const int shift = std::countl_zero(bits & kMantissaMask) - (63 - kMantissaBits);
+    bits = (bits & kSignBit) | ((bits << shift) & kMantissaMask);
+    biased = 1 - shift;
   }
   // x / 2^e is exact for the e that brings |x| into [0.5, 1): same sign and significand, the
   // exponent of 0.5.
-  *e = biased - kBiasedHalf - lift;
+  *e = biased - kBiasedHalf;
   return FromBits((bits & ~kExponentMask) | ExponentField(kBiasedHalf));
 }
 
@@ -177,14 +191,31 @@ double NaturalLog(double x) {
     // (e = 1024) the same split serves beyond the range.
     reduced = SplitAtSqrt2(bits, &e);
   } else {
-    const double v = x / kSqrt2;  // subnormal or nearly: rounded coarsely, so divide as written
-    if (v >= kLowestInRange) {
-      SplitExponent(v, &e);           // e is -1023, -1022 or -1021
-      reduced = x * PowerOfTwo(-e);  // exact, as x / 2^e is
+    // x < 2^-1021: x / sqrt2 rounds on the subnormal grid, to (the whole number nearest
+    // X / sqrt2) * 2^-1074 with X = x * 2^1074, and its exponent depends on that rounding.
+    // X / sqrt2 is taken in the normal range instead, since arithmetic on subnormals stalls
+    // some processors: rounding is monotonic, so the quotient q, within half an ulp of X / sqrt2,
+    // tells on which side of 2^(j+1) - 0.5 (where the rounding steps up to 2^(j+1)) X / sqrt2
+    // lies, unless q is that very value.
+    const uint64_t whole = (bits & kMantissaMask) | (BiasedExponent(bits) == 1 ? kHiddenBit : 0);
+    const double scaled = static_cast<double>(static_cast<int64_t>(whole));  // X, exact
+    const double q = scaled / kSqrt2;                      // below 2^52.5, normal
+    int32_t j = BiasedExponent(BitsOf(q)) - kBias;        // 2^j <= q < 2^(j+1)
+    const double stepsUp = PowerOfTwo(j + 1) - kHalf;     // exact, as j + 1 <= 53
+    if (q > stepsUp) {
+      j = j + 1;
+    } else if (q == stepsUp) {  // too close to tell: divide as written
+      SplitExponent(x / kSqrt2, &e);
+      j = e + 1073;
+    }
+    // Now x / sqrt2 lies in [2^(j-1074), 2^(j-1073)); it is in range from j = 50 up.
+    if (j >= 50) {
+      e = j - 1073;
+      reduced = scaled * PowerOfTwo(-1 - j);  // X * 2^-1074 / 2^e, exact
     } else {
-      // Beyond the range: split x itself exactly, lifted into the normal range first.
-      reduced = SplitAtSqrt2(BitsOf(x * kTwoTo64), &e);
-      e = e - 64;
+      // Beyond the range: split x itself exactly.
+      reduced = SplitAtSqrt2(BitsOf(scaled), &e);
+      e = e - 1074;
     }
   }
   const double t = reduced - 1.0;
