@@ -25,7 +25,6 @@ constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on in
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
 constexpr double kExpZeroFrom = -0x1.63p+10;    // -1420
 
-
 constexpr int kMantissaBits = 52;
 constexpr uint64_t kMantissaMask = (uint64_t{1} << kMantissaBits) - 1;
 constexpr uint64_t kExponentMask = uint64_t{0x7ff} << kMantissaBits;
@@ -61,10 +60,10 @@ double ScaleStepByStep(double x, int32_t n) {
   return x;
 }
 
-// For a positive normal x: the e with x / 2^e in [sqrt2 / 2, sqrt2), and that quotient.
-// x = M * 2^(biased - 1023) with M in [1, 2). The quotient M / sqrt2 rounds to 1 or more exactly
-// when M >= sqrt2 (the double below sqrt2 gives 1 - 0.707 * 2^-52, which rounds below 1), so
-// x / sqrt2 has the exponent of x, one higher, exactly then.
+// For a positive normal x: the exponent e that SplitExponent gives for x / sqrt2 (rounded, in the
+// normal range), and x / 2^e. With x = M * 2^E, M in [1, 2), the quotient M / sqrt2 rounds to 1
+// or more exactly when M >= sqrt2 (the double below sqrt2 gives 1 - 0.707 * 2^-52, which rounds
+// below 1): then x / sqrt2 lies in [2^E, 2^(E+1)) and e = E + 1, otherwise e = E.
 double SplitAtSqrt2(uint64_t bits, int32_t* e) {
   const uint64_t mantissa = bits & kMantissaMask;
   const int up = mantissa >= kSqrt2Mantissa ? 1 : 0;
@@ -199,9 +198,10 @@ double NaturalLog(double x) {
     // lies, unless q is that very value.
     const uint64_t whole = (bits & kMantissaMask) | (BiasedExponent(bits) == 1 ? kHiddenBit : 0);
     const double scaled = static_cast<double>(static_cast<int64_t>(whole));  // X, exact
-    const double q = scaled / kSqrt2;                      // below 2^52.5, normal
-    int32_t j = BiasedExponent(BitsOf(q)) - kBias;        // 2^j <= q < 2^(j+1)
-    const double stepsUp = PowerOfTwo(j + 1) - kHalf;     // exact, as j + 1 <= 53
+    const double q = scaled / kSqrt2;                                        // below 2^52.5, normal
+    int32_t j = BiasedExponent(BitsOf(q)) - kBias;                           // 2^j <= q < 2^(j+1)
+    // Exact up to j = 51; for j = 52 it rounds to 2^53, which q never reaches, as it should not.
+    const double stepsUp = PowerOfTwo(j + 1) - kHalf;
     if (q > stepsUp) {
       j = j + 1;
     } else if (q == stepsUp) {  // too close to tell: divide as written

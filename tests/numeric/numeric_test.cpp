@@ -1,5 +1,7 @@
 // Edge cases of the numeric routines as tables of bit patterns, the answers beyond each
 // routine's range, and the caller's rounding mode across FloorToInt.
+#include "runtime/numeric.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,8 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
-
-#include "runtime/numeric.h"
 
 namespace {
 
@@ -49,9 +49,9 @@ std::string Hex(uint64_t bits) {
 ::testing::AssertionResult SameDouble(uint64_t expected, double actual) {
   const bool same = std::isnan(D(expected)) ? std::isnan(actual) : Bits(actual) == expected;
   if (same) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "got " << Hex(Bits(actual)) << " (" << actual
-                                       << "), expected " << Hex(expected) << " ("
-                                       << D(expected) << ")";
+  return ::testing::AssertionFailure()
+         << "got " << Hex(Bits(actual)) << " (" << actual << "), expected " << Hex(expected) << " ("
+         << D(expected) << ")";
 }
 
 // One-argument routines: double in, double out.
@@ -69,13 +69,13 @@ const UnaryCase kUnaryCases[] = {
     {"AbsoluteValue", AbsoluteValue, kMinusInf, kInf},
     {"ToDouble", ToDouble, kLargestSubnormal, kLargestSubnormal},
     {"Exponential", Exponential, kZero, kOne},
-    {"Exponential", Exponential, kOne, 0x4005bf0a8b145769},          // 2.718281828459045
+    {"Exponential", Exponential, kOne, 0x4005bf0a8b145769},                // 2.718281828459045
     {"Exponential", Exponential, 0xbff0000000000000, 0x3fd78b56362cef37},  // -1: one ulp low
     {"Exponential", Exponential, 0x4024000000000000, 0x40d5829dcf950563},  // 10
     {"Exponential", Exponential, 0x40862b7d369a5aa7, 0x7fe6a09e667f3849},  // 709.4361393031039
     {"Exponential", Exponential, 0x40862b7d369a5aa8, kInf},  // 709.436139303104: 2^1024 overflows
     {"Exponential", Exponential, 0xc087480000000000, kSmallestSubnormal},  // -745
-    {"Exponential", Exponential, 0xc087491eb851eb85, kZero},                // -745.14
+    {"Exponential", Exponential, 0xc087491eb851eb85, kZero},               // -745.14
     // Beyond the range: +infinity above, +0 below, whatever the size.
     {"Exponential", Exponential, kInf, kInf},
     {"Exponential", Exponential, kMinusInf, kZero},
@@ -179,19 +179,19 @@ constexpr uint64_t kMinusHalf = 0xbfe0000000000000;
 constexpr uint64_t kInt32MaxAsDouble = 0x41dfffffffc00000;  // 2147483647
 
 const RealPowerCase kRealPowerCases[] = {
-    {kTwo, 0x4024000000000000, 0x4090000000000000},           // 2^10 = 1024 exactly
-    {kMinusTwo, 0x4008000000000000, 0xc020000000000000},      // (-2)^3 = -8
-    {kTwo, 0xc008000000000000, 0x3fc0000000000000},           // 2^-3
+    {kTwo, 0x4024000000000000, 0x4090000000000000},       // 2^10 = 1024 exactly
+    {kMinusTwo, 0x4008000000000000, 0xc020000000000000},  // (-2)^3 = -8
+    {kTwo, 0xc008000000000000, 0x3fc0000000000000},       // 2^-3
     {kZero, kZero, kOne},
     {kZero, 0xbff0000000000000, kInf},
-    {0x4008000000000000, kInt32MaxAsDouble, kInf},            // 3^2147483647, integer path
-    {0xc020000000000000, 0x3fd5555555555555, kZero},          // (-8)^(1/3)
+    {0x4008000000000000, kInt32MaxAsDouble, kInf},    // 3^2147483647, integer path
+    {0xc020000000000000, 0x3fd5555555555555, kZero},  // (-8)^(1/3)
     {kZero, kHalf, kZero},
     {kZero, kMinusHalf, kZero},
-    {kMinusTwo, 0x41e0000000000000, kZero},                   // 2147483648 is past the bound
-    {kMinusTwo, 0xc1dfffffffc00000, kMinusZero},              // (-2)^-2147483647 = 1 / -inf
-    {kMinusTwo, 0xc1e0000000000000, kZero},                   // -2147483648 is past the bound
-    {kTwo, kHalf, 0x3ff6a09e667f3bcc},                        // one ulp below sqrt2
+    {kMinusTwo, 0x41e0000000000000, kZero},       // 2147483648 is past the bound
+    {kMinusTwo, 0xc1dfffffffc00000, kMinusZero},  // (-2)^-2147483647 = 1 / -inf
+    {kMinusTwo, 0xc1e0000000000000, kZero},       // -2147483648 is past the bound
+    {kTwo, kHalf, 0x3ff6a09e667f3bcc},            // one ulp below sqrt2
     // Beyond the range: the same steps with the answers chosen for the inner routines.
     {kTwo, kNaN, kNaN},
     {kMinusTwo, kNaN, kZero},
@@ -263,11 +263,24 @@ struct FloorCase {
 void PrintTo(const FloorCase& c, std::ostream* os) { *os << "FloorToInt(" << c.x << ")"; }
 
 const FloorCase kFloorCases[] = {
-    {2.5, 2}, {-2.5, -3}, {-3.0, -3}, {-0.5, -1}, {-0.0, 0}, {0x1p-1074, 0}, {-0x1p-1074, -1},
-    {-2147483648.0, INT32_MIN}, {-2147483647.5, INT32_MIN}, {2147483647.5, INT32_MAX},
+    {2.5, 2},
+    {-2.5, -3},
+    {-3.0, -3},
+    {-0.5, -1},
+    {-0.0, 0},
+    {0x1p-1074, 0},
+    {-0x1p-1074, -1},
+    {-2147483648.0, INT32_MIN},
+    {-2147483647.5, INT32_MIN},
+    {2147483647.5, INT32_MAX},
     // Beyond the range: saturated, and 0 for a NaN.
-    {2147483648.0, INT32_MAX}, {-2147483648.5, INT32_MIN}, {1e300, INT32_MAX},
-    {-1e300, INT32_MIN}, {HUGE_VAL, INT32_MAX}, {-HUGE_VAL, INT32_MIN}, {NAN, 0},
+    {2147483648.0, INT32_MAX},
+    {-2147483648.5, INT32_MIN},
+    {1e300, INT32_MAX},
+    {-1e300, INT32_MIN},
+    {HUGE_VAL, INT32_MAX},
+    {-HUGE_VAL, INT32_MIN},
+    {NAN, 0},
 };
 
 class FloorTable : public ::testing::TestWithParam<FloorCase> {};
@@ -307,8 +320,12 @@ TEST(NumericNaN, KeepsSignAndPayload) {
 // Beyond its range NaturalLog still splits the argument exactly, so the answer stays as close
 // to ln x as it is inside the range.
 TEST(NumericBeyondTheRange, NaturalLogStaysAccurate) {
-  const uint64_t arguments[] = {kSmallestSubnormal, 0x0000000000000003, 0x00000000deadbeef,
-                                0x0003ffffffffffff, 0x7fe0000000000000, 0x7fe6a09e667f3bcd,
+  const uint64_t arguments[] = {kSmallestSubnormal,
+                                0x0000000000000003,
+                                0x00000000deadbeef,
+                                0x0003ffffffffffff,
+                                0x7fe0000000000000,
+                                0x7fe6a09e667f3bcd,
                                 kLargest};
   for (const uint64_t bits : arguments) {
     const double x = D(bits);

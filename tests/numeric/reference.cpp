@@ -12,10 +12,10 @@ constexpr double kLn2 = 0x1.62e42fefa39efp-1;    // 0.6931471805599453
 constexpr double kSqrt2 = 0x1.6a09e667f3bcdp+0;  // 1.4142135623730951
 constexpr double kHalf = 0x1p-1;                 // 0.5
 
-constexpr double kInt32Lowest = -0x1p+31;       // -2147483648
-constexpr double kInt32Beyond = 0x1p+31;        // 2147483648
-constexpr double kSplitLowest = 0x1p-1024;      // 5.562684646268003e-309
-constexpr double kSplitBeyond = 0x1p+1023;      // 8.98846567431158e+307
+constexpr double kInt32Lowest = -0x1p+31;   // -2147483648
+constexpr double kInt32Beyond = 0x1p+31;    // 2147483648
+constexpr double kSplitLowest = 0x1p-1024;  // 5.562684646268003e-309
+constexpr double kSplitBeyond = 0x1p+1023;  // 8.98846567431158e+307
 
 }  // namespace
 

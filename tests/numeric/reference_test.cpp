@@ -1,6 +1,8 @@
 // The production routines against the written steps (reference.cpp), bit for bit, wherever the
 // steps are defined: over the generated vectors, and over sweeps of the places where a shortcut
 // could part from the steps.
+#include "tests/numeric/reference.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,7 +12,6 @@
 #include <string>
 
 #include "runtime/numeric.h"
-#include "tests/numeric/reference.h"
 #include "tests/numeric/vectors.h"
 
 namespace {
@@ -29,12 +30,18 @@ std::string Hex(uint64_t bits) {
 
 bool Defined(const Case& c) {
   switch (c.routine) {
-    case Routine::FloorToInt: return reference::FloorToIntDefined(c.x);
-    case Routine::SplitExponent: return reference::SplitExponentDefined(c.x);
-    case Routine::Exponential: return reference::ExponentialDefined(c.x);
-    case Routine::NaturalLog: return reference::NaturalLogDefined(c.x);
-    case Routine::RealPower: return reference::RealPowerDefined(c.x, c.y);
-    default: return true;
+    case Routine::FloorToInt:
+      return reference::FloorToIntDefined(c.x);
+    case Routine::SplitExponent:
+      return reference::SplitExponentDefined(c.x);
+    case Routine::Exponential:
+      return reference::ExponentialDefined(c.x);
+    case Routine::NaturalLog:
+      return reference::NaturalLogDefined(c.x);
+    case Routine::RealPower:
+      return reference::RealPowerDefined(c.x, c.y);
+    default:
+      return true;
   }
 }
 
@@ -51,8 +58,7 @@ Answers Evaluate(const Case& c) {
     case Routine::ToDouble:
       return {Hex(Bits(runtime::ToDouble(c.x))), Hex(Bits(reference::ToDouble(c.x)))};
     case Routine::FloorToInt:
-      return {std::to_string(runtime::FloorToInt(c.x)),
-              std::to_string(reference::FloorToInt(c.x))};
+      return {std::to_string(runtime::FloorToInt(c.x)), std::to_string(reference::FloorToInt(c.x))};
     case Routine::IntegerPower:
       return {Hex(Bits(runtime::IntegerPower(c.x, c.n))),
               Hex(Bits(reference::IntegerPower(c.x, c.n)))};
@@ -72,8 +78,7 @@ Answers Evaluate(const Case& c) {
     case Routine::NaturalLog:
       return {Hex(Bits(runtime::NaturalLog(c.x))), Hex(Bits(reference::NaturalLog(c.x)))};
     case Routine::RealPower:
-      return {Hex(Bits(runtime::RealPower(c.x, c.y))),
-              Hex(Bits(reference::RealPower(c.x, c.y)))};
+      return {Hex(Bits(runtime::RealPower(c.x, c.y))), Hex(Bits(reference::RealPower(c.x, c.y)))};
   }
   return {};
 }

@@ -87,50 +87,71 @@ double Ordinary(Rng& rng) { return WithSign(rng, Positive(rng, 1023 - 8, 1023 + 
 // Any double of any kind, evenly over the kinds.
 double Mixed(Rng& rng) {
   switch (rng.Between(0, 8)) {
-    case 0: return Special(rng);
-    case 1: return Ordinary(rng);
-    case 2: return WithSign(rng, Positive(rng, 0, 2046));   // any finite exponent
-    case 3: return WithSign(rng, Positive(rng, 0, 0));      // subnormal
-    case 4: return WithSign(rng, Positive(rng, 2030, 2046));  // huge
-    case 5: return WithSign(rng, Positive(rng, 1, 16));     // tiny normals
-    case 6: return Whole(rng);
-    case 7: return HalfWay(rng);
-    default: return Near(rng, Special(rng));
+    case 0:
+      return Special(rng);
+    case 1:
+      return Ordinary(rng);
+    case 2:
+      return WithSign(rng, Positive(rng, 0, 2046));  // any finite exponent
+    case 3:
+      return WithSign(rng, Positive(rng, 0, 0));  // subnormal
+    case 4:
+      return WithSign(rng, Positive(rng, 2030, 2046));  // huge
+    case 5:
+      return WithSign(rng, Positive(rng, 1, 16));  // tiny normals
+    case 6:
+      return Whole(rng);
+    case 7:
+      return HalfWay(rng);
+    default:
+      return Near(rng, Special(rng));
   }
 }
 
 int32_t Count(Rng& rng) {
-  static constexpr int32_t kEdges[] = {0, 1, 2, 52, 53, 64, 511, 512, 1022, 1023, 1024, 1025,
-                                       1074, 1075, 2046, 2047, 2048, 2049, 4096, 65536};
+  static constexpr int32_t kEdges[] = {0,    1,    2,    52,   53,   64,   511,  512,  1022, 1023,
+                                       1024, 1025, 1074, 1075, 2046, 2047, 2048, 2049, 4096, 65536};
   switch (rng.Between(0, 5)) {
-    case 0: return static_cast<int32_t>(rng.Between(-40, 40));
-    case 1: return static_cast<int32_t>(rng.Between(-2100, 1100));
-    case 2: return static_cast<int32_t>(rng.Next());
+    case 0:
+      return static_cast<int32_t>(rng.Between(-40, 40));
+    case 1:
+      return static_cast<int32_t>(rng.Between(-2100, 1100));
+    case 2:
+      return static_cast<int32_t>(rng.Next());
     case 3: {
       const int32_t edge = kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])];
       return rng.Coin() ? edge : -edge;
     }
-    case 4: return rng.Coin() ? INT32_MIN + static_cast<int32_t>(rng.Between(0, 3))
-                              : INT32_MAX - static_cast<int32_t>(rng.Between(0, 3));
-    default: return static_cast<int32_t>(rng.Between(-1080, 1080));
+    case 4:
+      return rng.Coin() ? INT32_MIN + static_cast<int32_t>(rng.Between(0, 3))
+                        : INT32_MAX - static_cast<int32_t>(rng.Between(0, 3));
+    default:
+      return static_cast<int32_t>(rng.Between(-1080, 1080));
   }
 }
 
 double FloorArgument(Rng& rng) {
-  static constexpr double kEdges[] = {0x1p+31, -0x1p+31, 2147483647.5, -2147483648.5,
-                                      2147483646.5, -2147483647.5, 0.5, -0.5, 1.0, -1.0};
+  static constexpr double kEdges[] = {0x1p+31,      -0x1p+31,      2147483647.5, -2147483648.5,
+                                      2147483646.5, -2147483647.5, 0.5,          -0.5,
+                                      1.0,          -1.0};
   switch (rng.Between(0, 4)) {
-    case 0: return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
-    case 1: return WithSign(rng, Positive(rng, 1023 - 3, 1023 + 31));
-    default: return Mixed(rng);
+    case 0:
+      return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
+    case 1:
+      return WithSign(rng, Positive(rng, 1023 - 3, 1023 + 31));
+    default:
+      return Mixed(rng);
   }
 }
 
 double PowerBase(Rng& rng) {
   switch (rng.Between(0, 4)) {
-    case 0: return Near(rng, rng.Coin() ? 1.0 : -1.0);  // large counts stay finite
-    case 1: return Whole(rng);
-    default: return Mixed(rng);
+    case 0:
+      return Near(rng, rng.Coin() ? 1.0 : -1.0);  // large counts stay finite
+    case 1:
+      return Whole(rng);
+    default:
+      return Mixed(rng);
   }
 }
 
@@ -143,64 +164,108 @@ Case ScaleIntoSubnormals(Rng& rng) {
 }
 
 double SplitArgument(Rng& rng) {
-  static constexpr double kEdges[] = {0x1p-1024, 0x1p-1023, 0x1p-1022, 0x1p+1023, 0x1p+1022,
-                                      0.5, 1.0, 2.0};
+  static constexpr double kEdges[] = {0x1p-1024, 0x1p-1023, 0x1p-1022, 0x1p+1023,
+                                      0x1p+1022, 0.5,       1.0,       2.0};
   switch (rng.Between(0, 3)) {
-    case 0: return WithSign(rng, Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]));
-    case 1: return WithSign(rng, Positive(rng, 0, 2046));
-    default: return Mixed(rng);
+    case 0:
+      return WithSign(rng, Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]));
+    case 1:
+      return WithSign(rng, Positive(rng, 0, 2046));
+    default:
+      return Mixed(rng);
   }
 }
 
 double ExponentialArgument(Rng& rng) {
-  static constexpr double kEdges[] = {709.436139303104, 709.782712893384, -708.3964185322641,
-                                      -745.1332191019411, -745.1332191019412, -744.4400719213812,
-                                      -1419.0, 1.4885e9, -1.4885e9, 0.34657359027997264};
+  static constexpr double kEdges[] = {709.436139303104,
+                                      709.782712893384,
+                                      -708.3964185322641,
+                                      -745.1332191019411,
+                                      -745.1332191019412,
+                                      -744.4400719213812,
+                                      -1419.0,
+                                      1.4885e9,
+                                      -1.4885e9,
+                                      0.34657359027997264};
   switch (rng.Between(0, 5)) {
-    case 0: return WithSign(rng, Positive(rng, 1023 - 30, 1023 + 4));  // |x| < 32
-    case 1: return static_cast<double>(rng.Between(-760000, 760000)) / 1000.0;
-    case 2: return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
+    case 0:
+      return WithSign(rng, Positive(rng, 1023 - 30, 1023 + 4));  // |x| < 32
+    case 1:
+      return static_cast<double>(rng.Between(-760000, 760000)) / 1000.0;
+    case 2:
+      return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
     case 3: {  // the half-way points of the reduction, (k + 0.5) ln2
       const double k = static_cast<double>(rng.Between(-1100, 1100)) + 0.5;
       return Near(rng, k * 0x1.62e42fefa39efp-1);
     }
-    default: return Mixed(rng);
+    default:
+      return Mixed(rng);
   }
 }
 
 double LogArgument(Rng& rng) {
-  static constexpr double kEdges[] = {1.0, 0x1.6a09e667f3bcdp+0, 0x1.6a09e667f3bcdp-1,
-                                      7.87e-309, 0x1.6a09e667f3bcdp-1024, 0x1.6a09e667f3bcdp+1022,
-                                      0x1.6a09e667f3bcdp+1023, 1.2712e308, 0x1p-1021, 0x1p-1022};
+  static constexpr double kEdges[] = {1.0,
+                                      0x1.6a09e667f3bcdp+0,
+                                      0x1.6a09e667f3bcdp-1,
+                                      7.87e-309,
+                                      0x1.6a09e667f3bcdp-1024,
+                                      0x1.6a09e667f3bcdp+1022,
+                                      0x1.6a09e667f3bcdp+1023,
+                                      1.2712e308,
+                                      0x1p-1021,
+                                      0x1p-1022};
   switch (rng.Between(0, 6)) {
-    case 0: return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
-    case 1: return Positive(rng, 0, 2046);
-    case 2: return Positive(rng, 0, 1);
+    case 0:
+      return Near(rng, kEdges[rng.Next() % (sizeof kEdges / sizeof kEdges[0])]);
+    case 1:
+      return Positive(rng, 0, 2046);
+    case 2:
+      return Positive(rng, 0, 1);
     case 3: {  // significands either side of sqrt2, at any exponent
       const double m = Near(rng, 0x1.6a09e667f3bcdp+0);
-      return FromBits((BitsOf(m) & kMantissaMask) | static_cast<uint64_t>(rng.Between(1, 2046)) << 52);
+      return FromBits((BitsOf(m) & kMantissaMask) | static_cast<uint64_t>(rng.Between(1, 2046))
+                                                        << 52);
     }
-    case 4: return Positive(rng, 1023 - 8, 1023 + 8);
-    default: return Mixed(rng);
+    case 4:
+      return Positive(rng, 1023 - 8, 1023 + 8);
+    default:
+      return Mixed(rng);
   }
 }
 
 Case RealPowerCase(Rng& rng) {
-  static constexpr double kExponentEdges[] = {2147483647.0, -2147483647.0, 2147483648.0,
-                                              -2147483648.0, 0.5, -0.5, 1.0 / 3.0, 0.0};
+  static constexpr double kExponentEdges[] = {
+      2147483647.0, -2147483647.0, 2147483648.0, -2147483648.0, 0.5, -0.5, 1.0 / 3.0, 0.0};
   double x = 0.0;
   switch (rng.Between(0, 3)) {
-    case 0: x = Positive(rng, 1023 - 8, 1023 + 8); break;
-    case 1: x = PowerBase(rng); break;
-    default: x = Mixed(rng); break;
+    case 0:
+      x = Positive(rng, 1023 - 8, 1023 + 8);
+      break;
+    case 1:
+      x = PowerBase(rng);
+      break;
+    default:
+      x = Mixed(rng);
+      break;
   }
   double y = 0.0;
   switch (rng.Between(0, 5)) {
-    case 0: y = Ordinary(rng); break;
-    case 1: y = static_cast<double>(rng.Between(-64, 64)); break;
-    case 2: y = Near(rng, kExponentEdges[rng.Next() % (sizeof kExponentEdges / sizeof kExponentEdges[0])]); break;
-    case 3: y = HalfWay(rng); break;
-    default: y = Mixed(rng); break;
+    case 0:
+      y = Ordinary(rng);
+      break;
+    case 1:
+      y = static_cast<double>(rng.Between(-64, 64));
+      break;
+    case 2:
+      y = Near(rng,
+               kExponentEdges[rng.Next() % (sizeof kExponentEdges / sizeof kExponentEdges[0])]);
+      break;
+    case 3:
+      y = HalfWay(rng);
+      break;
+    default:
+      y = Mixed(rng);
+      break;
   }
   return {Routine::RealPower, x, y, 0};
 }
@@ -210,26 +275,33 @@ struct Share {
   int count;
 };
 constexpr Share kShares[] = {
-    {Routine::AbsoluteValue, 4000},  {Routine::ToDouble, 4000},
-    {Routine::FloorToInt, 12000},    {Routine::IntegerPower, 14000},
+    {Routine::AbsoluteValue, 4000},      {Routine::ToDouble, 4000},
+    {Routine::FloorToInt, 12000},        {Routine::IntegerPower, 14000},
     {Routine::ScaleByPowerOfTwo, 16000}, {Routine::SplitExponent, 12000},
-    {Routine::Exponential, 14000},   {Routine::NaturalLog, 14000},
+    {Routine::Exponential, 14000},       {Routine::NaturalLog, 14000},
     {Routine::RealPower, 16000},
 };
 
 Case MakeCase(Rng& rng, Routine routine) {
   switch (routine) {
     case Routine::AbsoluteValue:
-    case Routine::ToDouble: return {routine, Mixed(rng), 0.0, 0};
-    case Routine::FloorToInt: return {routine, FloorArgument(rng), 0.0, 0};
-    case Routine::IntegerPower: return {routine, PowerBase(rng), 0.0, Count(rng)};
+    case Routine::ToDouble:
+      return {routine, Mixed(rng), 0.0, 0};
+    case Routine::FloorToInt:
+      return {routine, FloorArgument(rng), 0.0, 0};
+    case Routine::IntegerPower:
+      return {routine, PowerBase(rng), 0.0, Count(rng)};
     case Routine::ScaleByPowerOfTwo:
       if (rng.Coin()) return ScaleIntoSubnormals(rng);
       return {routine, Mixed(rng), 0.0, Count(rng)};
-    case Routine::SplitExponent: return {routine, SplitArgument(rng), 0.0, 0};
-    case Routine::Exponential: return {routine, ExponentialArgument(rng), 0.0, 0};
-    case Routine::NaturalLog: return {routine, LogArgument(rng), 0.0, 0};
-    case Routine::RealPower: return RealPowerCase(rng);
+    case Routine::SplitExponent:
+      return {routine, SplitArgument(rng), 0.0, 0};
+    case Routine::Exponential:
+      return {routine, ExponentialArgument(rng), 0.0, 0};
+    case Routine::NaturalLog:
+      return {routine, LogArgument(rng), 0.0, 0};
+    case Routine::RealPower:
+      return RealPowerCase(rng);
   }
   return {routine, 0.0, 0.0, 0};
 }
@@ -238,15 +310,24 @@ Case MakeCase(Rng& rng, Routine routine) {
 
 const char* RoutineName(Routine routine) {
   switch (routine) {
-    case Routine::AbsoluteValue: return "AbsoluteValue";
-    case Routine::ToDouble: return "ToDouble";
-    case Routine::FloorToInt: return "FloorToInt";
-    case Routine::IntegerPower: return "IntegerPower";
-    case Routine::ScaleByPowerOfTwo: return "ScaleByPowerOfTwo";
-    case Routine::SplitExponent: return "SplitExponent";
-    case Routine::Exponential: return "Exponential";
-    case Routine::NaturalLog: return "NaturalLog";
-    case Routine::RealPower: return "RealPower";
+    case Routine::AbsoluteValue:
+      return "AbsoluteValue";
+    case Routine::ToDouble:
+      return "ToDouble";
+    case Routine::FloorToInt:
+      return "FloorToInt";
+    case Routine::IntegerPower:
+      return "IntegerPower";
+    case Routine::ScaleByPowerOfTwo:
+      return "ScaleByPowerOfTwo";
+    case Routine::SplitExponent:
+      return "SplitExponent";
+    case Routine::Exponential:
+      return "Exponential";
+    case Routine::NaturalLog:
+      return "NaturalLog";
+    case Routine::RealPower:
+      return "RealPower";
   }
   return "?";
 }

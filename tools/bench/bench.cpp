@@ -102,8 +102,8 @@ std::vector<Pair> NumericPairs() {
   auto add = [&pairs](const char* routine, const char* arguments, const char* baseline,
                       std::function<void(const Arguments&)> ours,
                       std::function<void(const Arguments&)> theirs, Arguments args) {
-    pairs.push_back({routine, arguments, baseline, std::move(ours), std::move(theirs),
-                     std::move(args)});
+    pairs.push_back(
+        {routine, arguments, baseline, std::move(ours), std::move(theirs), std::move(args)});
   };
   const auto fabs = Unary([](double x) { return std::fabs(x); });
   const auto floor = Unary([](double x) { return static_cast<int32_t>(std::floor(x)); });
@@ -136,55 +136,64 @@ std::vector<Pair> NumericPairs() {
   const auto typical = [](Rng& r) { return r.Uniform(-100, 100); };
   add("AbsoluteValue", "typical", "fabs", abs, fabs, Make(1, typical, None, NoCount));
   add("FloorToInt", "typical", "floor", floorToInt, floor,
-      Make(2, [](Rng& r) { return r.Uniform(-1e6, 1e6); }, None, NoCount));
+      Make(
+          2, [](Rng& r) { return r.Uniform(-1e6, 1e6); }, None, NoCount));
   add("IntegerPower", "typical", "pow int", integerPower, ipow,
-      Make(3, [](Rng& r) { return r.Uniform(0.5, 2); }, None,
-           [](Rng& r) { return r.Int(-40, 40); }));
+      Make(
+          3, [](Rng& r) { return r.Uniform(0.5, 2); }, None,
+          [](Rng& r) { return r.Int(-40, 40); }));
   add("IntegerPower", "large counts", "pow int", integerPower, ipow,
-      Make(4, [](Rng& r) { return r.Uniform(0.999999, 1.000001); }, None,
-           [](Rng& r) { return r.Int(-2000000000, 2000000000); }));
+      Make(
+          4, [](Rng& r) { return r.Uniform(0.999999, 1.000001); }, None,
+          [](Rng& r) { return r.Int(-2000000000, 2000000000); }));
   add("ScaleByPowerOfTwo", "typical", "ldexp", scale, ldexp,
       Make(5, typical, None, [](Rng& r) { return r.Int(-100, 100); }));
   add("ScaleByPowerOfTwo", "extreme normal", "ldexp", scale, ldexp,
-      Make(6, [](Rng& r) { return r.LogUniform(0x1p+900, 0x1p+1000); }, None,
-           [](Rng& r) { return r.Int(-1900, 100); }));
+      Make(
+          6, [](Rng& r) { return r.LogUniform(0x1p+900, 0x1p+1000); }, None,
+          [](Rng& r) { return r.Int(-1900, 100); }));
   add("ScaleByPowerOfTwo", "subnormal results", "ldexp", scale, ldexp,
       Make(7, typical, None, [](Rng& r) { return r.Int(-1070, -1030); }));
   add("SplitExponent", "typical", "frexp", split, frexp, Make(8, typical, None, NoCount));
   add("SplitExponent", "extreme", "frexp", split, frexp,
-      Make(9, [](Rng& r) { return r.LogUniform(0x1p-1070, 0x1p+1023); }, None, NoCount));
+      Make(
+          9, [](Rng& r) { return r.LogUniform(0x1p-1070, 0x1p+1023); }, None, NoCount));
   add("Exponential", "typical", "exp", exponential, exp,
-      Make(10, [](Rng& r) { return r.Uniform(-20, 20); }, None, NoCount));
+      Make(
+          10, [](Rng& r) { return r.Uniform(-20, 20); }, None, NoCount));
   add("Exponential", "extreme", "exp", exponential, exp,
-      Make(11, [](Rng& r) { return r.Uniform(-708, 709); }, None, NoCount));
+      Make(
+          11, [](Rng& r) { return r.Uniform(-708, 709); }, None, NoCount));
   add("Exponential", "subnormal results", "exp", exponential, exp,
-      Make(12, [](Rng& r) { return r.Uniform(-745, -709); }, None, NoCount));
+      Make(
+          12, [](Rng& r) { return r.Uniform(-745, -709); }, None, NoCount));
   const struct {
     const char* name;
     double low, high;
   } logRanges[] = {
-      {"typical", 0.01, 100},
-      {"huge", 1e200, 1.2e308},
-      {"tiny", 1e-307, 1e-200},
-      {"near 2^-1022", 0x1p-1024, 0x1p-1021},
-      {"subnormal", 5e-324, 0x1p-1024},
-      {"top of range", 1.2712e308, 1.7976931348623157e308},
+      {"typical", 0.01, 100},           {"huge", 1e200, 1.2e308},
+      {"tiny", 1e-307, 1e-200},         {"near 2^-1022", 0x1p-1024, 0x1p-1021},
+      {"subnormal", 5e-324, 0x1p-1024}, {"top of range", 1.2712e308, 1.7976931348623157e308},
   };
   uint64_t seed = 20;
   for (const auto& range : logRanges) {
     add("NaturalLog", range.name, "log", naturalLog, log,
-        Make(seed++, [range](Rng& r) { return r.LogUniform(range.low, range.high); }, None,
-             NoCount));
+        Make(
+            seed++, [range](Rng& r) { return r.LogUniform(range.low, range.high); }, None,
+            NoCount));
   }
   add("RealPower", "typical", "pow", realPower, pow,
-      Make(30, [](Rng& r) { return r.Uniform(0.1, 10); }, [](Rng& r) { return r.Uniform(-5, 5); },
-           NoCount));
+      Make(
+          30, [](Rng& r) { return r.Uniform(0.1, 10); }, [](Rng& r) { return r.Uniform(-5, 5); },
+          NoCount));
   add("RealPower", "whole exponents", "pow", realPower, pow,
-      Make(31, [](Rng& r) { return r.Uniform(-10, 10); },
-           [](Rng& r) { return double(r.Int(-30, 30)); }, NoCount));
+      Make(
+          31, [](Rng& r) { return r.Uniform(-10, 10); },
+          [](Rng& r) { return double(r.Int(-30, 30)); }, NoCount));
   add("RealPower", "extreme", "pow", realPower, pow,
-      Make(32, [](Rng& r) { return r.LogUniform(1e-300, 1e300); },
-           [](Rng& r) { return r.Uniform(-1, 1); }, NoCount));
+      Make(
+          32, [](Rng& r) { return r.LogUniform(1e-300, 1e300); },
+          [](Rng& r) { return r.Uniform(-1, 1); }, NoCount));
   return pairs;
 }
 
@@ -241,7 +250,7 @@ void MallocPair(benchmark::State& state) {
 
 struct Target {
   const char* name;
-  const char* routine;  // the worst ratio over this routine's argument sets...
+  const char* routine;            // the worst ratio over this routine's argument sets...
   std::vector<std::string> sets;  // ...among these
   double limit;
 };
@@ -282,13 +291,15 @@ int main(int argc, char** argv) {
   const double strings = reporter.fastest["string pair"];
   const double mallocs = reporter.fastest["malloc/free"];
   ratios["string pair/32 live"] = strings / mallocs;
-  std::printf("%-18s %-18s %8.2f   %-8s %8.2f %7.2f\n", "string pair", "32 live", strings,
-              "malloc", mallocs, strings / mallocs);
+  std::printf("%-18s %-18s %8.2f   %-8s %8.2f %7.2f\n", "string pair", "32 live", strings, "malloc",
+              mallocs, strings / mallocs);
 
   const Target targets[] = {
       {"Exponential", "Exponential", {"typical", "extreme"}, 2.5},
-      {"NaturalLog", "NaturalLog",
-       {"typical", "huge", "tiny", "near 2^-1022", "subnormal", "top of range"}, 9},
+      {"NaturalLog",
+       "NaturalLog",
+       {"typical", "huge", "tiny", "near 2^-1022", "subnormal", "top of range"},
+       9},
       {"RealPower", "RealPower", {"typical", "whole exponents", "extreme"}, 7},
       {"SplitExponent", "SplitExponent", {"typical", "extreme"}, 3},
       {"ScaleByPowerOfTwo", "ScaleByPowerOfTwo", {"typical", "extreme normal"}, 3},

@@ -130,8 +130,7 @@ std::string EvaluateLine(std::string_view line) {
   const int given = static_cast<int>(words.size()) - 1;
   if (given != expected) {
     return Error(std::string(entry->name) + " takes " + std::to_string(expected) +
-                 (expected == 1 ? " argument, got " : " arguments, got ") +
-                 std::to_string(given));
+                 (expected == 1 ? " argument, got " : " arguments, got ") + std::to_string(given));
   }
 
   double x = 0.0;
