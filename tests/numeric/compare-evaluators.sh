@@ -64,7 +64,7 @@ compare() {
   else
     echo "DIFFERENT: $a $b (input, $a, $b; first lines that differ)"
     paste -d '|' "$work/vectors" "$work/$a" "$work/$b" |
-      awk -F '|' '$2 != $3 { print "  " $1 " -> " $2 " / " $3; if (++n == 10) exit }'
+      awk -F '|' '$2 != $3 && n++ < 10 { print "  " $1 " -> " $2 " / " $3 }'
     failed=$((failed + 1))
   fi
 }
