@@ -101,6 +101,9 @@ double IntegerPower(double x, int32_t n) {
 }
 
 double ScaleByPowerOfTwo(double x, int32_t n) {
+  // A count of 0 runs no pass of the loop: x comes back untouched, a signalling NaN included,
+  // where a product by 2^0 would quiet it.
+  if (n == 0) return x;
   const uint64_t bits = BitsOf(x);
   const int biased = BiasedExponent(bits);
   // Normal x, normal result, every factor finite (n <= 1023; n >= -2047 follows): each product of
