@@ -37,7 +37,8 @@ struct Hooks {
 };
 extern Hooks hooks;
 
-// True when the hooks say this heap request is to fail.
-bool HeapRequestFails();
+// True when the hooks say this heap request is to fail. The common case stays inline.
+bool CountHeapRequest();
+inline bool HeapRequestFails() { return hooks.heapRequestsBeforeFailure >= 0 && CountHeapRequest(); }
 
 }  // namespace runtime::platform

@@ -5,8 +5,7 @@ namespace runtime::platform {
 
 Hooks hooks;
 
-bool HeapRequestFails() {
-  if (hooks.heapRequestsBeforeFailure < 0) return false;
+bool CountHeapRequest() {
   if (hooks.heapRequestsBeforeFailure == 0) return true;
   --hooks.heapRequestsBeforeFailure;
   return false;

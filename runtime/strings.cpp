@@ -77,7 +77,9 @@ TrackedString AllocString(int32_t length) {
 
 void ReleaseString(TrackedString s) {
   platform::LockEnter();
-  for (int32_t i = 0; i < Registry.count; ++i) {
+  // Live addresses are distinct, so searching from the newest finds the one slot a search
+  // from the oldest would; strings are mostly released soon after they are made.
+  for (int32_t i = Registry.count - 1; i >= 0; --i) {
     if (Registry.table[i] != s) continue;
     platform::HeapRelease(BlockOf(s));
     Registry.count = Registry.count - 1;

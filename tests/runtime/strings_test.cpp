@@ -1,4 +1,5 @@
 #include <cstring>
+#include <thread>
 
 #include "tests/runtime/registry_fixture.h"
 #include "tests/support/shift_jis.h"
@@ -178,6 +179,26 @@ TEST_F(StringRegistry, NoRoomMessageIsShiftJis) {
   ASSERT_EQ(debugOutput().size(), 1u);
   EXPECT_EQ(debugOutput()[0],
             kivom_test::ShiftJisFromUtf8(u8"文字列の領域を確保できませんでした。/return"));
+}
+
+TEST_F(StringRegistry, ThreadsAllocatingAndReleasingKeepTheRegistryWhole) {
+  constexpr int kThreads = 4, kRounds = 5000;
+  runtime::platform::hooks.onHeapRelease = nullptr;
+  TrackedString keep = AllocString(3);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kRounds; ++i) {
+        TrackedString a = AllocString(t), b = runtime::CharString(static_cast<uint32_t>(i));
+        ReleaseString(a);
+        ReleaseString(b);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_EQ(LiveStringCount(), 1);
+  EXPECT_EQ(LiveString(0), keep);
+  EXPECT_TRUE(debugOutput().empty());
 }
 
 // A runtime whose very first table cannot be had still records strings once the heap
