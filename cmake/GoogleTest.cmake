@@ -24,6 +24,12 @@ function(kivom_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "wine;${ARG_LABELS}" FIXTURES_REQUIRED wine)
   else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "native;${ARG_LABELS}")
+    # The discovered tests' properties reach a generated script unquoted, so a list would
+    # come apart there: the tests carry one label, the program's area.
+    set(label native)
+    if(ARG_LABELS)
+      list(GET ARG_LABELS 0 label)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${label})
   endif()
 endfunction()
