@@ -38,4 +38,37 @@ TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
   kivom_test::Discard(program);
 }
 
+// The box has no owner, so the form still takes clicks while it is open: a second press
+// runs a nested exchange that fails the same way, and the process ends, with exit code 0,
+// as soon as one of the boxes returns.
+TEST(PortUnusable, SecondPressWhileTheBoxIsOpenNestsAndTheFirstBoxToReturnEndsTheProgram) {
+  RunningProgram program = kivom_test::StartProgram();
+  ASSERT_NE(program.form, nullptr);
+  HWND button = kivom_test::Control(program, 1005);
+  PostMessageA(button, BM_CLICK, 0, 0);
+  HWND first = kivom_test::FindProcessWindow(program, "#32770", kBoxWaitMs);
+  ASSERT_NE(first, nullptr);
+
+  PostMessageA(button, BM_CLICK, 0, 0);
+  HWND second = nullptr;
+  const DWORD start = GetTickCount();
+  while (second == nullptr && GetTickCount() - start < kBoxWaitMs) {
+    HWND box = FindWindowExA(nullptr, nullptr, "#32770", nullptr);
+    for (; box != nullptr; box = FindWindowExA(nullptr, box, "#32770", nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(box, &owner);
+      if (owner == program.process.dwProcessId && box != first) second = box;
+    }
+    if (second == nullptr) Sleep(20);
+  }
+  ASSERT_NE(second, nullptr) << "the second press showed no box of its own";
+  EXPECT_EQ(kivom_test::Text(GetDlgItem(second, kMessageTextId)),
+            kivom_test::ShiftJis(L"COM1が使えません"));
+  EXPECT_EQ(kivom_test::WaitForExit(program, 0), static_cast<DWORD>(STILL_ACTIVE));
+
+  PostMessageA(GetDlgItem(second, IDOK), BM_CLICK, 0, 0);
+  EXPECT_EQ(kivom_test::WaitForExit(program, kBoxWaitMs), 0u);
+  kivom_test::Discard(program);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 # folder, so that no later run can reach a terminal that has gone away.
 #   with-line.sh peer PEER-PROGRAM -- PROGRAM ARGS...   COM1 on a fresh serial peer
 #   with-line.sh unusable -- PROGRAM ARGS...            COM1 on a folder: the open fails
+# PROGRAM is a Windows program (run under Wine) or a script.
 # For the peer, the test program finds its control file and log in KIVOM_PEER_CONTROL and
 # KIVOM_PEER_LOG.
 set -euo pipefail
@@ -37,5 +38,8 @@ esac
 
 [ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
 status=0
-wine "$@" || status=$?
+case "$1" in
+  *.exe) wine "$@" || status=$? ;;
+  *) "$@" || status=$? ;;
+esac
 exit $status

@@ -87,7 +87,22 @@ RunningProgram StartProgram() {
       Sleep(kPollMs);
     }
   }
-  if (program.form == nullptr) ADD_FAILURE() << "the window \"kivom\" did not appear";
+  if (program.form == nullptr) {
+    ADD_FAILURE() << "the window \"kivom\" did not appear";
+    return program;
+  }
+  // The window is listed from the start of its creation: wait until the form has loaded
+  // (the button has its own text) and the program waits for input.
+  for (;;) {
+    HWND button = GetDlgItem(program.form, 1005);
+    if (button != nullptr && Text(button) != "Button1") break;
+    if (GetTickCount() - start > kStartTimeoutMs) {
+      ADD_FAILURE() << "the form did not finish loading";
+      break;
+    }
+    Sleep(kPollMs);
+  }
+  WaitForInputIdle(program.process.hProcess, kStartTimeoutMs);
   return program;
 }
 

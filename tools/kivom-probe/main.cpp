@@ -2,7 +2,7 @@
 // scripts that drive the program with real mouse and keyboard input.
 //   kivom-probe center ID   screen coordinates of the centre of control ID: "X Y"
 //   kivom-probe text ID     the text of control ID, as its bytes
-// It waits up to 20 seconds for the window. Exit code 2 on bad arguments, 1 when the
+// It waits up to 20 seconds for the control. Exit code 2 on bad arguments, 1 when the
 // window or the control cannot be found.
 #include <windows.h>
 
@@ -16,10 +16,13 @@ constexpr DWORD kWaitMs = 20000;
 constexpr DWORD kPollMs = 50;
 constexpr int kTextLimit = 4096;
 
-HWND WaitForForm() {
+// The form is listed from the start of its creation, before its controls exist: wait for
+// the control itself.
+HWND WaitForControl(int id) {
   const DWORD start = GetTickCount();
   for (;;) {
-    if (HWND form = FindWindowA("NORMAL0", "kivom")) return form;
+    HWND form = FindWindowA("NORMAL0", "kivom");
+    if (HWND control = form != nullptr ? GetDlgItem(form, id) : nullptr) return control;
     if (GetTickCount() - start > kWaitMs) return nullptr;
     Sleep(kPollMs);
   }
@@ -38,8 +41,7 @@ int main(int argc, char** argv) {
   const long id = std::strtol(argv[2], &end, 10);
   if (*end != '\0' || id <= 0 || id > 0xFFFF) return Usage();
 
-  HWND form = WaitForForm();
-  HWND control = form != nullptr ? GetDlgItem(form, static_cast<int>(id)) : nullptr;
+  HWND control = WaitForControl(static_cast<int>(id));
   if (control == nullptr) {
     std::fprintf(stderr, "kivom-probe: no control %ld in a window \"kivom\"\n", id);
     return 1;
