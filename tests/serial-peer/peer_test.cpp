@@ -14,6 +14,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -378,6 +379,35 @@ TEST(SerialPeer, ServesOneOpenAfterAnother) {
   const std::vector<std::string> expected = {"open", "request 30 0d", "close",
                                              "open", "request 31 0d", "close",
                                              "open", "request 32 0d", "close"};
+  EXPECT_EQ(seen, expected) << EventsText(peer.Events());
+}
+
+TEST(SerialPeer, SeesACloseFollowedAtOnceByAnOpen) {
+  // The master shows no hang-up when the next open comes before the peer looks.
+  Peer peer({});
+  constexpr int kExchanges = 20;
+  std::vector<std::string> expected;
+  {
+    std::optional<Line> line;
+    for (int i = 0; i < kExchanges; ++i) {
+      line.reset();
+      line.emplace(peer.Terminal());
+      const char letter = static_cast<char>('a' + i);
+      const std::string request = {letter, '\r'};
+      char logged[32];
+      std::snprintf(logged, sizeof logged, "request %02x 0d", letter);
+      ASSERT_TRUE(line->Write(request));
+      EXPECT_EQ(line->Read(request.size()), request);
+      expected.insert(expected.end(), {"open", logged, "close"});
+    }
+  }
+  ASSERT_TRUE(peer.WaitForEvent("close", kExchanges)) << EventsText(peer.Events());
+  std::vector<std::string> seen;
+  for (const std::string& event : peer.Events()) {
+    if (event == "open" || event == "close" || event.rfind("request", 0) == 0) {
+      seen.push_back(event);
+    }
+  }
   EXPECT_EQ(seen, expected) << EventsText(peer.Events());
 }
 

@@ -3,12 +3,14 @@
 // The other program opens the terminal's slave end, configures it, writes a request ending in a
 // carriage return, reads the reply and closes the slave again. The peer keeps only the master
 // end open: while nobody holds the slave the master reports POLLHUP, which is how opens and
-// closes of the other end are seen.
+// closes of the other end are seen. A close followed at once by an open shows no hang-up at all,
+// so an inotify watch on the slave also counts its opens and closes, in order.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -77,6 +79,9 @@ struct Peer {
   std::string slave_path;
   Clock::time_point deadline = Clock::time_point::max();
   bool held = false;  // the other end holds the slave open
+  UniqueFd watch;     // inotify on the slave; closed when it cannot be trusted
+  int holders = 0;    // open files of the slave, as the watch has counted them
+  bool close_unseen = false;  // the watch saw the last holder go, and no close has been logged
   bool stop = false;
   bool failed = false;
   std::string input;     // received bytes not yet answered
@@ -174,6 +179,37 @@ void ReadInput(Peer& peer) {
   }
 }
 
+// Takes in the opens and closes of the slave that the watch has queued.
+void ReadWatch(Peer& peer) {
+  alignas(inotify_event) char buffer[kReadChunk];
+  while (peer.watch.Get() >= 0) {
+    const ssize_t n = read(peer.watch.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    for (size_t at = 0; at < static_cast<size_t>(n);) {
+      inotify_event event;
+      std::memcpy(&event, buffer + at, sizeof event);
+      at += sizeof event + event.len;
+      if (event.mask & IN_Q_OVERFLOW) {
+        // Events were lost, so the count is no longer known: the hang-ups alone must serve.
+        peer.watch.Reset();
+        peer.close_unseen = false;
+        return;
+      }
+      if (event.mask & IN_OPEN) ++peer.holders;
+      if ((event.mask & IN_CLOSE) && peer.holders > 0 && --peer.holders == 0) {
+        peer.close_unseen = true;
+      }
+    }
+  }
+}
+
+// Whether someone holds the slave again after a close that has not been logged yet.
+bool Reopened(Peer& peer) {
+  ReadWatch(peer);
+  return peer.watch.Get() >= 0 && peer.close_unseen && peer.holders > 0;
+}
+
 void OnOpen(Peer& peer) {
   peer.held = true;
   // Nothing written while nobody held the slave may reach this open.
@@ -194,8 +230,11 @@ void DiscardUnreadReply(const Peer& peer) {
 }
 
 void OnClose(Peer& peer) {
-  ReadInput(peer);
+  // After a reopen the bytes waiting on the master are the new holder's: the old one's request
+  // was answered before it closed.
+  if (!Reopened(peer)) ReadInput(peer);
   peer.held = false;
+  peer.close_unseen = false;
   DiscardUnreadReply(peer);
   Log("close");
   if (!peer.input.empty()) Log("discarded " + HexBytes(peer.input));
@@ -370,6 +409,12 @@ void Serve(Peer& peer) {
     }
     const Wake wake = WaitFor(peer, peer.master.Get(), POLLIN, kSettingsPollMs);
     if (wake == Wake::kStop) break;
+    if (Reopened(peer)) {
+      // Closed and opened again between two looks: the master never showed the hang-up.
+      OnClose(peer);
+      OnOpen(peer);
+      continue;
+    }
     if (wake == Wake::kTimeout) {
       // Catches the other end configuring the line after its open.
       LogSettings(peer, false);
@@ -462,6 +507,12 @@ int Run(int argc, char** argv) {
   }
   if (!TakeStopSignals(peer)) return StartupError("signals");
   if (!OpenTerminal(peer)) return StartupError("pseudo-terminal");
+  // Without a watch (no inotify) the peer still works, but may miss a quick close and reopen.
+  peer.watch.Reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (peer.watch.Get() >= 0 &&
+      inotify_add_watch(peer.watch.Get(), peer.slave_path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    peer.watch.Reset();
+  }
   if (!peer.options.link_path.empty()) {
     if (std::string error = MakeLink(peer); !error.empty()) return UsageError(error);
   }
