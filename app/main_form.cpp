@@ -37,7 +37,8 @@ constexpr ControlSpec kControls[] = {
 LRESULT OnCreate(HWND window) {
   MainWindowHandle = window;  // before any control exists
   for (const ControlSpec& control : kControls) {
-    CreateWindowExA(control.exStyle, control.className, control.caption, control.style,
+    // Not kept: the control is found by its id whenever it is needed.
+    (void)CreateWindowExA(control.exStyle, control.className, control.caption, control.style,
                     control.x, control.y, control.width, control.height,
                     MainWindowHandle,                                 // parent
                     reinterpret_cast<HMENU>(INT_PTR{control.id}),      // the control id

@@ -66,7 +66,7 @@ void FillClassRecord(WNDCLASSEXA& record, const char* className, WNDPROC procedu
 
 }  // namespace
 
-void StartUp() {
+bool StartUp() {
   runtime::RuntimeInit();
   for (auto& slot : GlobalStringSlots) slot = runtime::AllocString(0);
 
@@ -81,7 +81,7 @@ void StartUp() {
   RegisterClassExA(&FormClassRecord);
 
   // The form's creation handling runs inside this call and keeps the handle.
-  CreateWindowExA(0,                                  // extended style
+  return CreateWindowExA(0,                           // extended style
                   kFormClassName, kMainWindowTitle,   //
                   kMainWindowStyle,                   // created visible, no show call
                   CW_USEDEFAULT, CW_USEDEFAULT,       // the platform's default position
@@ -89,7 +89,7 @@ void StartUp() {
                   nullptr,                            // no parent
                   nullptr,                            // no menu
                   GetModuleHandleA(nullptr),
-                  nullptr);                           // no creation parameter
+                  nullptr) != nullptr;                // no creation parameter
 }
 
 void MainLoop() {

@@ -3,7 +3,8 @@
 
 // Starts the runtime, fills the global string slots, creates the font and the brush,
 // registers the window classes and creates the main window (which builds the form).
-void StartUp();
+// Returns whether the main window exists: without it the loop would wait for ever.
+bool StartUp();
 
 // Runs until GetMessageA returns 0 (quit) or -1 (error).
 void MainLoop();

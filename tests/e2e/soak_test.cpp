@@ -90,8 +90,7 @@ int ExchangeCount() {
 }
 
 TEST(Soak, ExchangesInARowLeaveNothingBehind) {
-  StartUp();
-  ASSERT_NE(MainWindowHandle, nullptr);
+  ASSERT_TRUE(StartUp());
   ASSERT_EQ(runtime::LiveStringCount(), kStartUpStrings);
   HWND button = GetDlgItem(MainWindowHandle, StartButton);
 

@@ -20,7 +20,7 @@ constexpr int kControlIds[] = {1000, 1001, 1002, 1003, 1004, 1005};
 // One start-up for the whole program: it registers classes and starts the runtime once.
 class StartUpInProcess : public testing::Test {
  protected:
-  static void SetUpTestSuite() { StartUp(); }
+  static void SetUpTestSuite() { ASSERT_TRUE(StartUp()); }
 };
 
 TEST_F(StartUpInProcess, RegistryHoldsThirtyTwoEmptyStrings) {
@@ -105,6 +105,26 @@ TEST_F(StartUpInProcess, ClosingEndsTheLoopAndDeletesFontAndBrush) {
   EXPECT_EQ(GetObjectA(FormFont, sizeof font, &font), 0);
   LOGBRUSH deleted{};
   EXPECT_EQ(GetObjectA(brush, sizeof deleted, &deleted), 0);
+}
+
+// Refuses the creation of windows of the form's class, as a platform out of resources would.
+LRESULT CALLBACK RefuseFormWindows(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
+    const char* className = create->lpcs->lpszClass;
+    if (!IS_INTRESOURCE(className) && std::string(className) == "NORMAL0") return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A second start-up, after the first one's loop has ended: with no main window the loop would
+// wait for ever, so start-up must say that none came.
+TEST(StartUpWithoutWindow, SaysThatNoWindowCame) {
+  const HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseFormWindows, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  const bool created = StartUp();
+  UnhookWindowsHookEx(hook);
+  EXPECT_FALSE(created);
 }
 
 }  // namespace

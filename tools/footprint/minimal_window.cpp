@@ -18,8 +18,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = "MINIMAL";
   RegisterClassExA(&windowClass);
-  CreateWindowExA(0, "MINIMAL", "minimal", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
-                  CW_USEDEFAULT, 480, 360, nullptr, nullptr, instance, nullptr);
+  if (CreateWindowExA(0, "MINIMAL", "minimal", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 480, 360, nullptr, nullptr, instance, nullptr) == nullptr) {
+    return 1;
+  }
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
