@@ -22,8 +22,11 @@ struct ControlSpec {
 constexpr char kTransmitLabelText[] = "\x91\x97\x90M\x95\xb6\x8e\x9a";  // 送信文字
 constexpr char kReceiveLabelText[] = "\x8e\xf3\x90M\x95\xb6\x8e\x9a";   // 受信文字
 constexpr char kTitleLabelText[] =  // 簡易通信テストプログラム API
-    "\x8a\xc8\x88\xd5\x92\xca\x90M\x83" "e\x83X\x83g\x83v\x83\x8d\x83O\x83\x89\x83\x80 API";
-constexpr char kStartButtonText[] = "\x92\xca\x90M\x83" "e\x83X\x83g\x8aJ\x8en";  // 通信テスト開始
+    "\x8a\xc8\x88\xd5\x92\xca\x90M\x83"
+    "e\x83X\x83g\x83v\x83\x8d\x83O\x83\x89\x83\x80 API";
+constexpr char kStartButtonText[] =
+    "\x92\xca\x90M\x83"
+    "e\x83X\x83g\x8aJ\x8en";  // 通信テスト開始
 
 constexpr ControlSpec kControls[] = {
     {TransmitEdit, "EDIT", WS_EX_CLIENTEDGE, kChildStyle, 95, 65, 239, 83, "", ""},
@@ -39,11 +42,11 @@ LRESULT OnCreate(HWND window) {
   for (const ControlSpec& control : kControls) {
     // Not kept: the control is found by its id whenever it is needed.
     (void)CreateWindowExA(control.exStyle, control.className, control.caption, control.style,
-                    control.x, control.y, control.width, control.height,
-                    MainWindowHandle,                                 // parent
-                    reinterpret_cast<HMENU>(INT_PTR{control.id}),      // the control id
-                    GetModuleHandleA(nullptr),
-                    nullptr);                                         // no creation parameter
+                          control.x, control.y, control.width, control.height,
+                          MainWindowHandle,                              // parent
+                          reinterpret_cast<HMENU>(INT_PTR{control.id}),  // the control id
+                          GetModuleHandleA(nullptr),
+                          nullptr);  // no creation parameter
     SendMessageA(GetDlgItem(MainWindowHandle, control.id), WM_SETFONT,
                  reinterpret_cast<WPARAM>(FormFont), 0);  // no redraw
   }

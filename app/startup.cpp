@@ -35,7 +35,9 @@ constexpr DWORD kFontClipPrecision = CLIP_STROKE_PRECIS;
 constexpr DWORD kFontQuality = DRAFT_QUALITY;
 constexpr DWORD kFontPitchAndFamily = FF_SWISS | DEFAULT_PITCH;
 // "ＭＳ Ｐゴシック"
-constexpr char kFontFace[] = "\x82l\x82r \x82o\x83S\x83V\x83" "b\x83N";
+constexpr char kFontFace[] =
+    "\x82l\x82r \x82o\x83S\x83V\x83"
+    "b\x83N";
 
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
 constexpr char kDialogClassName[] = "NORMALDLG";
@@ -56,8 +58,8 @@ void FillClassRecord(WNDCLASSEXA& record, const char* className, WNDPROC procedu
   record.cbSize = sizeof record;
   record.hInstance = GetModuleHandleA(nullptr);
   record.style = kClassStyle;
-  record.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));    // IDI_APPLICATION
-  record.hIconSm = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));  // IDI_WINLOGO
+  record.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));      // IDI_APPLICATION
+  record.hIconSm = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));    // IDI_WINLOGO
   record.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   record.lpszClassName = className;
   record.hbrBackground = static_cast<HBRUSH>(NumericToHandle(FaceBrush));
@@ -71,8 +73,8 @@ bool StartUp() {
   for (auto& slot : GlobalStringSlots) slot = runtime::AllocString(0);
 
   FormFont = CreateFontA(kFontHeight, 0, 0, 0, kFontWeight, FALSE, FALSE, FALSE, kFontCharSet,
-                         kFontOutPrecision, kFontClipPrecision, kFontQuality,
-                         kFontPitchAndFamily, kFontFace);
+                         kFontOutPrecision, kFontClipPrecision, kFontQuality, kFontPitchAndFamily,
+                         kFontFace);
   FaceBrush = HandleToNumeric(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
 
   FillClassRecord(DialogClassRecord, kDialogClassName, PlainWindowProc);
@@ -81,15 +83,15 @@ bool StartUp() {
   RegisterClassExA(&FormClassRecord);
 
   // The form's creation handling runs inside this call and keeps the handle.
-  return CreateWindowExA(0,                           // extended style
-                  kFormClassName, kMainWindowTitle,   //
-                  kMainWindowStyle,                   // created visible, no show call
-                  CW_USEDEFAULT, CW_USEDEFAULT,       // the platform's default position
-                  kMainWindowWidth, kMainWindowHeight,
-                  nullptr,                            // no parent
-                  nullptr,                            // no menu
-                  GetModuleHandleA(nullptr),
-                  nullptr) != nullptr;                // no creation parameter
+  return CreateWindowExA(0,                                 // extended style
+                         kFormClassName, kMainWindowTitle,  //
+                         kMainWindowStyle,                  // created visible, no show call
+                         CW_USEDEFAULT, CW_USEDEFAULT,      // the platform's default position
+                         kMainWindowWidth, kMainWindowHeight,
+                         nullptr,  // no parent
+                         nullptr,  // no menu
+                         GetModuleHandleA(nullptr),
+                         nullptr) != nullptr;  // no creation parameter
 }
 
 void MainLoop() {

@@ -126,14 +126,14 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   // The result is subnormal or zero. The products stay exact as long as they are normal: when
   // they are all normal up to the last factor (the top bit of |n|), take them at once and round
   // only at that last product, as the loop does.
-  const uint32_t count = 0u - static_cast<uint32_t>(n);
-  const int top = 31 - std::countl_zero(count);  // 0 to 10
-  const uint32_t below = count - (uint32_t{1} << top);
+  const uint32_t count = 0u - static_cast<uint32_t>(n);  // 1 to 2047
+  const uint32_t lastCount = std::bit_floor(count);      // the last factor is 2^-lastCount
+  const uint32_t below = count - lastCount;
   if (biased != 0 && biased != kBiasedInfinite && static_cast<int64_t>(biased) - below >= 1) {
     const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
-    // 2^-(2^top): normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
-    const double lastFactor =
-        top <= 9 ? PowerOfTwo(-(1 << top)) : FromBits(uint64_t{1} << (kMantissaBits - 2));
+    // Normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
+    const double lastFactor = lastCount <= 512 ? PowerOfTwo(-static_cast<int>(lastCount))
+                                               : FromBits(uint64_t{1} << (kMantissaBits - 2));
     return exactPart * lastFactor;
   }
   // Subnormal x, zero, infinity, NaN, or products that go subnormal early: they may round more

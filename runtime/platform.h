@@ -39,6 +39,8 @@ extern Hooks hooks;
 
 // True when the hooks say this heap request is to fail. The common case stays inline.
 bool CountHeapRequest();
-inline bool HeapRequestFails() { return hooks.heapRequestsBeforeFailure >= 0 && CountHeapRequest(); }
+inline bool HeapRequestFails() {
+  return hooks.heapRequestsBeforeFailure >= 0 && CountHeapRequest();
+}
 
 }  // namespace runtime::platform

@@ -141,8 +141,8 @@ TEST_F(Exchange, TwoPressesOpenAndCloseTheLineTwice) {
   for (const PeerEvent& e : PeerEventsSince(mark, "close", 2, kPeerWaitMs)) {
     if (e.kind == "open" || e.kind == "request" || e.kind == "close") kinds.push_back(e.kind);
   }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"open", "request", "close", "open", "request",
-                                             "close"}));
+  EXPECT_EQ(kinds,
+            (std::vector<std::string>{"open", "request", "close", "open", "request", "close"}));
 }
 
 TEST_F(Exchange, LineIsNineThousandSixHundredEightNoneOneWithoutFlowControl) {

@@ -78,7 +78,9 @@ TEST_F(LineFaults, LoneShiftJisLeadBytesDoNotUpsetTheReplyBox) {
   PeerBehaves("--reply-hex \"92ca 41 81 0a 42 e0 ff 92\"");
   Press();
   const std::string shown = Reply();
-  EXPECT_EQ(shown.substr(0, 3), "\x92\xca" "A");  // the whole characters come through
+  EXPECT_EQ(shown.substr(0, 3),
+            "\x92\xca"
+            "A");  // the whole characters come through
   ExpectStillAnswers();
 }
 

@@ -68,9 +68,9 @@ std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind
     const std::string text = ReadLog();
     // Only whole lines: the peer may be writing the last one.
     const size_t end = text.rfind('\n');
-    std::vector<PeerEvent> events =
-        end == std::string::npos || end < mark ? std::vector<PeerEvent>{}
-                                               : Parse(text.substr(mark, end + 1 - mark));
+    std::vector<PeerEvent> events = end == std::string::npos || end < mark
+                                        ? std::vector<PeerEvent>{}
+                                        : Parse(text.substr(mark, end + 1 - mark));
     int seen = 0;
     for (const PeerEvent& event : events) seen += event.kind == untilKind ? 1 : 0;
     if (seen >= count || GetTickCount() - start > milliseconds) return events;

@@ -10,9 +10,9 @@
 namespace kivom_test {
 
 struct PeerEvent {
-  double seconds;     // since the peer started
-  std::string kind;   // open, close, settings, request, reply, discarded, ...
-  std::string rest;   // the words after the kind
+  double seconds;    // since the peer started
+  std::string kind;  // open, close, settings, request, reply, discarded, ...
+  std::string rest;  // the words after the kind
 };
 
 // Sets how the peer answers from the next request on: its command-line behaviour options,

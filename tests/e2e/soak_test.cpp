@@ -4,6 +4,7 @@
 // the registry returns to its start-up count after every exchange, and handles and private
 // memory stay within a small bound. The number of exchanges comes from KIVOM_SOAK_EXCHANGES.
 #include <windows.h>
+// After <windows.h>, whose types it uses.
 #include <psapi.h>
 
 #include <gtest/gtest.h>
@@ -110,7 +111,8 @@ TEST(Soak, ExchangesInARowLeaveNothingBehind) {
     const auto start = std::chrono::steady_clock::now();
     SendMessageA(button, BM_CLICK, 0, 0);  // the window procedure runs the exchange
     durations.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
     PumpMessages();
 
     if (runtime::LiveStringCount() != kStartUpStrings && ++registryMismatches <= 3) {
@@ -154,12 +156,13 @@ TEST(Soak, ExchangesInARowLeaveNothingBehind) {
               exchanges / minutes, sorted[sorted.size() / 2], sorted.back());
   std::printf("soak: registry %d live strings after every exchange: %s\n", kStartUpStrings,
               registryMismatches == 0 ? "yes" : "no");
-  std::printf("soak: handles %lu -> %lu (growth %ld, bound %lu), private memory %zu -> %zu bytes "
-              "(growth %lld, bound %zu)\n",
-              static_cast<unsigned long>(handlesAfterWarmUp), static_cast<unsigned long>(handles),
-              handleGrowth, static_cast<unsigned long>(kHandleGrowthBound),
-              static_cast<size_t>(memoryAfterWarmUp), static_cast<size_t>(memory), memoryGrowth,
-              static_cast<size_t>(kPrivateMemoryGrowthBound));
+  std::printf(
+      "soak: handles %lu -> %lu (growth %ld, bound %lu), private memory %zu -> %zu bytes "
+      "(growth %lld, bound %zu)\n",
+      static_cast<unsigned long>(handlesAfterWarmUp), static_cast<unsigned long>(handles),
+      handleGrowth, static_cast<unsigned long>(kHandleGrowthBound),
+      static_cast<size_t>(memoryAfterWarmUp), static_cast<size_t>(memory), memoryGrowth,
+      static_cast<size_t>(kPrivateMemoryGrowthBound));
 
   PostMessageA(MainWindowHandle, WM_CLOSE, 0, 0);
   MainLoop();

@@ -72,10 +72,8 @@ TEST_F(StringOperators, OrderFollowsTheText) {
 
 TEST_F(StringOperators, LengthsComeFromTheLengthFields) {
   // Bytes after a zero byte still count: these differ only past it.
-  EXPECT_NE(runtime::CompareStrings(Make(std::string("a\0b", 3)), Make(std::string("a\0c", 3))),
-            2);
-  EXPECT_EQ(runtime::CompareStrings(Make(std::string("a\0b", 3)), Make(std::string("a\0b", 3))),
-            2);
+  EXPECT_NE(runtime::CompareStrings(Make(std::string("a\0b", 3)), Make(std::string("a\0c", 3))), 2);
+  EXPECT_EQ(runtime::CompareStrings(Make(std::string("a\0b", 3)), Make(std::string("a\0b", 3))), 2);
 }
 
 }  // namespace

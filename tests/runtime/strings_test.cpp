@@ -84,7 +84,8 @@ TEST_F(StringRegistry, CharStringKeepsTheLowByteAndLeavesOneEntry) {
     uint32_t code;
     char expected;
   };
-  for (const Case& c : {Case{13, '\x0d'}, Case{0, '\0'}, Case{321, 'A'}, Case{0xFFFFFF82u, '\x82'}}) {
+  for (const Case& c :
+       {Case{13, '\x0d'}, Case{0, '\0'}, Case{321, 'A'}, Case{0xFFFFFF82u, '\x82'}}) {
     SCOPED_TRACE(c.code);
     const int32_t before = LiveStringCount();
     TrackedString s = runtime::CharString(c.code);

@@ -110,8 +110,8 @@ HWND Control(const RunningProgram& program, int id) { return GetDlgItem(program.
 
 std::string Text(HWND window) {
   std::vector<char> buffer(kTextBufferSize, '\0');
-  const auto length = SendMessageA(window, WM_GETTEXT, buffer.size(),
-                                   reinterpret_cast<LPARAM>(buffer.data()));
+  const auto length =
+      SendMessageA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
   return std::string(buffer.data(), static_cast<size_t>(length));
 }
 

@@ -213,7 +213,7 @@ class FastestReporter : public benchmark::BenchmarkReporter {
   std::map<std::string, double> fastest;
 };
 
-void Register(const std::string& name, std::function<void(const Arguments&)> f,
+void Register(const std::string& name, const std::function<void(const Arguments&)>& f,
               const Arguments* args) {
   benchmark::RegisterBenchmark(name.c_str(),
                                [f, args](benchmark::State& state) {

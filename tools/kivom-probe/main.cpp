@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "text") == 0) {
     static char text[kTextLimit];
-    const auto length = SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    const auto length =
+        SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     std::fwrite(text, 1, static_cast<size_t>(length), stdout);
     return 0;
   }

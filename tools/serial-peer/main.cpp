@@ -78,9 +78,9 @@ struct Peer {
   UniqueFd signals;  // signalfd for SIGTERM and SIGINT
   std::string slave_path;
   Clock::time_point deadline = Clock::time_point::max();
-  bool held = false;  // the other end holds the slave open
-  UniqueFd watch;     // inotify on the slave; closed when it cannot be trusted
-  int holders = 0;    // open files of the slave, as the watch has counted them
+  bool held = false;          // the other end holds the slave open
+  UniqueFd watch;             // inotify on the slave; closed when it cannot be trusted
+  int holders = 0;            // open files of the slave, as the watch has counted them
   bool close_unseen = false;  // the watch saw the last holder go, and no close has been logged
   bool stop = false;
   bool failed = false;
