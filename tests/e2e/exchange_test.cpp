@@ -111,6 +111,16 @@ TEST_F(Exchange, ReplyLongerThanAHundredBytesShowsTheFirstHundred) {
   RecordProperty("press_ms_long_reply", static_cast<int>(pressMs));
 }
 
+// A full reply ends the read at once: the press does not wait for the read's time-out.
+TEST_F(Exchange, HundredByteReplyEndsTheReadWithoutWaiting) {
+  PeerBehaves("--long 100");
+  double pressMs = 0;
+  SendAndCapture("full", &pressMs);
+  EXPECT_EQ(Reply(), Pattern(100));
+  EXPECT_LT(pressMs, 250);
+  std::printf("press with a 100-byte reply: %.0f ms\n", pressMs);
+}
+
 TEST_F(Exchange, ReplyWithAZeroByteShowsTheBytesBeforeIt) {
   PeerBehaves("--zero");
   SendAndCapture("zero");
