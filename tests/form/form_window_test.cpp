@@ -1,6 +1,9 @@
 // The running form as the platform shows it to a user: window, controls, texts, closing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "tests/support/kivom_driver.h"
 
 namespace {
@@ -86,6 +89,55 @@ TEST_F(FormWindow, CommandsOtherThanAStartClickDoNothing) {
 TEST_F(FormWindow, ClosingTheWindowEndsTheProcessWithCodeZero) {
   ASSERT_NE(program.form, nullptr);
   EXPECT_EQ(kivom_test::CloseProgram(program), 0u);
+}
+
+// The file says what it is, as Explorer's Properties show it; its manifest asks for no DPI
+// awareness and no Common Controls 6, so the form keeps its pixels and classic controls.
+TEST(ProgramFile, CarriesItsVersionAndManifest) {
+  const std::string path = kivom_test::ProgramPath();
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+  ASSERT_GT(size, 0u) << "no version resource in " << path;
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  char numbers[32];
+  std::snprintf(numbers, sizeof numbers, "%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS));
+  EXPECT_STREQ(numbers, KIVOM_VERSION);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+  const auto text = [&](const char* name) -> std::string {
+    const std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
+    char* value = nullptr;
+    UINT chars = 0;
+    if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars)) {
+      return "(missing)";
+    }
+    return value;
+  };
+  EXPECT_EQ(text("FileVersion"), KIVOM_VERSION);
+  EXPECT_EQ(text("ProductVersion"), KIVOM_VERSION);
+  EXPECT_EQ(text("ProductName"), "kivom");
+  EXPECT_EQ(text("OriginalFilename"), "kivom.exe");
+  EXPECT_EQ(text("LegalCopyright"), "Copyright (c) 2026 the kivom authors");
+  EXPECT_NE(text("FileDescription").find("serial link"), std::string::npos);
+
+  HMODULE file = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(file, nullptr);
+  HRSRC found = FindResourceA(file, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr) << "no manifest";
+  const std::string manifest(static_cast<const char*>(LockResource(LoadResource(file, found))),
+                             SizeofResource(file, found));
+  FreeLibrary(file);
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos)
+      << "Windows 10 and 11 not named";
+  EXPECT_EQ(manifest.find("<dpiAware"), std::string::npos);
+  EXPECT_EQ(manifest.find("<dependency"), std::string::npos);
 }
 
 }  // namespace

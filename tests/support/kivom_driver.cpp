@@ -44,7 +44,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 
 }  // namespace
 
-const std::string& ProgramPath() { return programPath; }
+std::string ProgramPath() { return WindowsPath(programPath); }
 
 std::string ShiftJis(const wchar_t* text) {
   const int size = WideCharToMultiByte(932, 0, text, -1, nullptr, 0, nullptr, nullptr);

@@ -7,8 +7,8 @@
 
 namespace kivom_test {
 
-// The path of kivom.exe, from the test program's command line.
-const std::string& ProgramPath();
+// The path of kivom.exe from the test program's command line, as Windows names it.
+std::string ProgramPath();
 
 // Shift-JIS bytes of a Japanese text (code page 932).
 std::string ShiftJis(const wchar_t* text);
