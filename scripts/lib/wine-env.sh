@@ -19,6 +19,8 @@ export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 # Japanese locale: Wine's ANSI code page becomes 932 (Shift-JIS).
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
+source "$(dirname "${BASH_SOURCE[0]}")/step.sh"
+
 kivom_die() { echo "kivom: $*" >&2; exit 1; }
 
 # The device COM1 is mapped to in the registry of the prefix, read from the file.
@@ -43,30 +45,43 @@ kivom_reg_set_com1() {
     kivom_die "could not write COM1 into the Wine registry"
 }
 
+# Wine's own faces as Debian installs them (fonts-wine). This Wine build looks for them in
+# /usr/share/fonts instead, and fontconfig does not list this folder either.
+KIVOM_WINE_FONTS=${KIVOM_WINE_FONTS:-/usr/share/wine/fonts}
+KIVOM_PREFIX_MARK=.kivom-ready-3  # a new mark when the set-up changes: older prefixes are made anew
+
 # Creates the prefix on first use; later calls find it ready.
 kivom_prefix_ready() {
   mkdir -p "$KIVOM_SESSION" "$KIVOM_NO_PORT"
-  [ -f "$WINEPREFIX/.kivom-ready-2" ] && return 0
+  [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && return 0
   (
     flock 9
-    [ -f "$WINEPREFIX/.kivom-ready-2" ] && exit 0
-    echo "kivom: creating the Wine prefix $WINEPREFIX (once)..." >&2
-    rm -rf "$WINEPREFIX"
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wineboot --init >/dev/null 2>&1
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" kivom_reg_set_com1 "$KIVOM_NO_PORT"
-    # The form's font, "ＭＳ Ｐゴシック", is drawn with its metric-compatible IPA face.
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wine reg add \
-      'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ /d 'IPAPGothic' /f \
-      >/dev/null 2>&1 || kivom_die "could not map the form's font"
-    # Wine draws the window frames itself, so a bare virtual display shows title bars too.
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d" wine reg add \
-      'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 ||
-      kivom_die "could not set the X11 driver"
-    wineserver -k 2>/dev/null || true
-    wineserver -w
-    [ "$(kivom_com1_registry_value)" = "$KIVOM_NO_PORT" ] || kivom_die "COM1 did not reach the registry"
-    touch "$WINEPREFIX/.kivom-ready-2"
+    [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && exit 0
+    kivom_step "creating the Wine prefix $WINEPREFIX" kivom_make_prefix
   ) 9>"$KIVOM_BUILD/.wine-prefix.lock" || exit 1
+}
+
+kivom_make_prefix() {
+  # Without the mount manager, Wine does not link COM1 to the machine's port meanwhile.
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d"
+  rm -rf "$WINEPREFIX"
+  wineboot --init || kivom_die "wineboot could not create the prefix"
+  kivom_reg_set_com1 "$KIVOM_NO_PORT"
+  # The form's font, "ＭＳ Ｐゴシック", is drawn with its metric-compatible IPA face.
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ \
+    /d 'IPAPGothic' /f || kivom_die "could not map the form's font"
+  # Wine draws the window frames itself, so a bare virtual display shows title bars too.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f ||
+    kivom_die "could not set the X11 driver"
+  # The caption buttons are glyphs of Marlett; without it Wine draws the letters "0 1 r".
+  if [ -f "$KIVOM_WINE_FONTS/marlett.ttf" ]; then
+    cp "$KIVOM_WINE_FONTS/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/" ||
+      kivom_die "could not add Marlett to the prefix"
+  fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  [ "$(kivom_com1_registry_value)" = "$KIVOM_NO_PORT" ] || kivom_die "COM1 did not reach the registry"
+  touch "$WINEPREFIX/$KIVOM_PREFIX_MARK"
 }
 
 # Maps COM1 to a device or folder, restarts Wine so the mapping takes, and checks the

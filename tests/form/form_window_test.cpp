@@ -140,4 +140,21 @@ TEST(ProgramFile, CarriesItsVersionAndManifest) {
   EXPECT_EQ(manifest.find("<dependency"), std::string::npos);
 }
 
+// Wine draws the caption's minimise, maximise and close buttons as glyphs of the Marlett
+// face; where the prefix lacks it, they come out as the letters "0 1 r".
+TEST(CaptionButtons, TheirSymbolFaceIsThere) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  ASSERT_NE(dc, nullptr);
+  HFONT marlett =
+      CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SYMBOL_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Marlett");
+  HGDIOBJ previous = SelectObject(dc, marlett);
+  wchar_t face[LF_FACESIZE] = {};
+  GetTextFaceW(dc, LF_FACESIZE, face);
+  SelectObject(dc, previous);
+  DeleteObject(marlett);
+  DeleteDC(dc);
+  EXPECT_STREQ(face, L"Marlett") << "the font mapper chose another face for Marlett";
+}
+
 }  // namespace
