@@ -52,6 +52,7 @@ using CloseCall = int (*)(int);
 // The real calls, found once.
 struct RealCalls {
   IoctlCall ioctl;
+  IoctlCall ioctl_time64;  // 32-bit programs built with 64-bit time call this one
   WriteCall write;
   WritevCall writev;
   CloseCall close;
@@ -75,6 +76,7 @@ pthread_once_t Once = PTHREAD_ONCE_INIT;
 
 void FindRealCalls() {
   Real.ioctl = reinterpret_cast<IoctlCall>(dlsym(RTLD_NEXT, "ioctl"));
+  Real.ioctl_time64 = reinterpret_cast<IoctlCall>(dlsym(RTLD_NEXT, "__ioctl_time64"));
   Real.write = reinterpret_cast<WriteCall>(dlsym(RTLD_NEXT, "write"));
   Real.writev = reinterpret_cast<WritevCall>(dlsym(RTLD_NEXT, "writev"));
   Real.close = reinterpret_cast<CloseCall>(dlsym(RTLD_NEXT, "close"));
@@ -219,16 +221,8 @@ bool PassesQuietly(unsigned long request) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-int ioctl(int fd, unsigned long request, ...) {
-  va_list arguments;
-  va_start(arguments, request);
-  void* argument = va_arg(arguments, void*);
-  va_end(arguments);
-  if (!IsPort(fd)) return Real.ioctl(fd, request, argument);
+int Ioctl(IoctlCall* real, int fd, unsigned long request, void* argument) {
+  if (!IsPort(fd)) return (*real)(fd, request, argument);
   pthread_mutex_lock(&ThePort.lock);
   int result = 0;
   const bool modelled = argument != nullptr && ModelIoctl(request, argument, &result);
@@ -241,8 +235,32 @@ int ioctl(int fd, unsigned long request, ...) {
     }
   }
   pthread_mutex_unlock(&ThePort.lock);
-  return modelled ? result : Real.ioctl(fd, request, argument);
+  return modelled ? result : (*real)(fd, request, argument);
 }
+
+}  // namespace
+
+extern "C" {
+
+int ioctl(int fd, unsigned long request, ...) {
+  va_list arguments;
+  va_start(arguments, request);
+  void* argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&Once, FindRealCalls);
+  return Ioctl(&Real.ioctl, fd, request, argument);
+}
+
+#if defined(__i386__)
+int __ioctl_time64(int fd, unsigned long request, ...) {  // NOLINT(bugprone-reserved-identifier)
+  va_list arguments;
+  va_start(arguments, request);
+  void* argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&Once, FindRealCalls);
+  return Ioctl(&Real.ioctl_time64, fd, request, argument);
+}
+#endif
 
 ssize_t write(int fd, const void* buffer, size_t count) {
   if (!IsPort(fd)) return Real.write(fd, buffer, count);

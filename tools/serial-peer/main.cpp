@@ -237,7 +237,11 @@ void LeaveLineUsed(const Peer& peer) {
   cfsetspeed(&t, B115200);
   t.c_cflag |= PARENB | CSTOPB | CRTSCTS;
   t.c_iflag |= IXON | IXOFF;
-  if (tcsetattr(peer.master.Get(), TCSANOW, &t) != 0) LogError("used line");
+  if (tcsetattr(peer.master.Get(), TCSANOW, &t) != 0) {
+    LogError("used line");
+  } else if (tcgetattr(peer.master.Get(), &t) == 0) {
+    Log("used " + DescribeSettings(t));
+  }
 }
 
 void OnClose(Peer& peer) {
