@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 
 #include "tests/e2e/peer_link.h"
@@ -28,6 +29,7 @@ double Field(const PeerEvent& event, const std::string& key) {
 
 std::string Text(const std::vector<PeerEvent>& events) {
   std::ostringstream text;
+  text << std::fixed << std::setprecision(6);
   for (const PeerEvent& e : events)
     text << "  " << e.seconds << " " << e.kind << " " << e.rest << "\n";
   return text.str();
