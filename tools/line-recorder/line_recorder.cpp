@@ -91,6 +91,10 @@ void FindRealCalls() {
   }
 }
 
+// Found at load time, while the process has a single thread and no signal handlers, so no
+// intercepted call can wait on a first look-up in progress.
+__attribute__((constructor)) void FindRealCallsAtLoad() { pthread_once(&Once, FindRealCalls); }
+
 double Now() {
   timespec ts = {};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -262,26 +266,27 @@ int __ioctl_time64(int fd, unsigned long request, ...) {  // NOLINT(bugprone-res
 }
 #endif
 
-ssize_t write(int fd, const void* buffer, size_t count) {
-  if (!IsPort(fd)) return Real.write(fd, buffer, count);
+// The parameters are named as the C library declares them.
+ssize_t write(int fd, const void* buf, size_t n) {
+  if (!IsPort(fd)) return Real.write(fd, buf, n);
   pthread_mutex_lock(&ThePort.lock);
-  const ssize_t n = Real.write(fd, buffer, count);
+  const ssize_t written = Real.write(fd, buf, n);
   const int error = errno;
-  Written(n);
+  Written(written);
   pthread_mutex_unlock(&ThePort.lock);
   errno = error;
-  return n;
+  return written;
 }
 
-ssize_t writev(int fd, const iovec* vector, int count) {
-  if (!IsPort(fd)) return Real.writev(fd, vector, count);
+ssize_t writev(int fd, const struct iovec* iovec, int count) {
+  if (!IsPort(fd)) return Real.writev(fd, iovec, count);
   pthread_mutex_lock(&ThePort.lock);
-  const ssize_t n = Real.writev(fd, vector, count);
+  const ssize_t written = Real.writev(fd, iovec, count);
   const int error = errno;
-  Written(n);
+  Written(written);
   pthread_mutex_unlock(&ThePort.lock);
   errno = error;
-  return n;
+  return written;
 }
 
 int close(int fd) {
