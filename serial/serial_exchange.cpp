@@ -58,8 +58,9 @@ void ConfigureLine() {
   PortSettings.fRtsControl = kRtsControl;
   PortSettings.Parity = NOPARITY;
   PortSettings.StopBits = ONESTOPBIT;
-  // The one platform result the exchange examines. Wine's serial driver, and some Windows
-  // drivers, refuse RTS_CONTROL_TOGGLE before they apply DTR, RTS and flow control; the same
+  // The one place where the exchange examines platform results: this one and, when it is a
+  // refusal, the output queue while RTS is up. Wine's serial driver, and some Windows drivers,
+  // refuse RTS_CONTROL_TOGGLE before they apply DTR, RTS and flow control; the same
   // record with RTS disabled puts DTR off, RTS low and every flow control off, and the exchange
   // raises RTS itself around the write.
   RaiseRtsWhileSending = !SetCommState(PortHandle, &PortSettings);
