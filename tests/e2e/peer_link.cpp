@@ -25,8 +25,10 @@ std::string PathFromEnvironment(const char* name) {
   return path;
 }
 
-std::string ReadLog() {
-  std::ifstream log(PathFromEnvironment("KIVOM_PEER_LOG"), std::ios::binary);
+constexpr char kPeerLog[] = "KIVOM_PEER_LOG";
+
+std::string ReadLog(const char* variable) {
+  std::ifstream log(PathFromEnvironment(variable), std::ios::binary);
   std::ostringstream text;
   text << log.rdbuf();
   return text.str();
@@ -59,13 +61,20 @@ void PeerBehaves(const std::string& options) {
   MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-size_t PeerLogMark() { return ReadLog().size(); }
+size_t PeerLogMark() { return LogMark(kPeerLog); }
 
 std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind, int count,
                                        DWORD milliseconds) {
+  return LogEventsSince(kPeerLog, mark, untilKind, count, milliseconds);
+}
+
+size_t LogMark(const char* variable) { return ReadLog(variable).size(); }
+
+std::vector<PeerEvent> LogEventsSince(const char* variable, size_t mark,
+                                      const std::string& untilKind, int count, DWORD milliseconds) {
   const DWORD start = GetTickCount();
   for (;;) {
-    const std::string text = ReadLog();
+    const std::string text = ReadLog(variable);
     // Only whole lines: the peer may be writing the last one.
     const size_t end = text.rfind('\n');
     std::vector<PeerEvent> events = end == std::string::npos || end < mark

@@ -27,6 +27,12 @@ size_t PeerLogMark();
 std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind, int count,
                                        DWORD milliseconds);
 
+// The same for another log of that shape (such as the line recorder's), found through the
+// environment variable `variable`.
+size_t LogMark(const char* variable);
+std::vector<PeerEvent> LogEventsSince(const char* variable, size_t mark,
+                                      const std::string& untilKind, int count, DWORD milliseconds);
+
 // The bytes of a "request" or "reply" event ("41 42 0d" becomes "AB\r").
 std::string EventBytes(const PeerEvent& event);
 

@@ -3,6 +3,9 @@
 # folder, so that no later run can reach a terminal that has gone away.
 #   with-line.sh peer PEER-PROGRAM -- PROGRAM ARGS...   COM1 on a fresh serial peer
 #   with-line.sh unusable -- PROGRAM ARGS...            COM1 on a folder: the open fails
+#   with-line.sh recorded PEER-PROGRAM RECORDER-DIR -- PROGRAM ARGS...
+#       COM1 on a serial peer that leaves the line used before every open, with the line
+#       recorder (built in RECORDER-DIR) preloaded into Wine; its log is in KIVOM_RECORDER_LOG
 # PROGRAM is a Windows program (run under Wine) or a script.
 # For the peer, the test program finds its control file and log in KIVOM_PEER_CONTROL and
 # KIVOM_PEER_LOG.
@@ -19,15 +22,27 @@ finish() {
 trap finish EXIT
 
 case "$mode" in
-  peer)
+  peer | recorded)
     peer=$1; shift
+    peer_options=(--echo)
+    if [ "$mode" = recorded ]; then
+      recorder=$1; shift
+      [ -f "$recorder/lib/i386-linux-gnu/libline-recorder.so" ] ||
+        kivom_die "no line recorder in $recorder: build the native preset first"
+      peer_options+=(--used-line)
+    fi
     [ -x "$peer" ] || kivom_die "no serial peer at $peer: build the native preset first"
     work=$(mktemp -d "$KIVOM_BUILD/e2e.XXXXXX")
     export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
-    coproc PEER { exec "$peer" --echo --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
+    coproc PEER { exec "$peer" "${peer_options[@]}" --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
     peer_pid=$PEER_PID
     read -r -t 10 line <&"${PEER[0]}" || kivom_die "the serial peer did not start"
     kivom_map_com1 "$line"
+    if [ "$mode" = recorded ]; then
+      # Set only now: the Wine server started above runs without it.
+      export KIVOM_RECORDER_PORT=$line KIVOM_RECORDER_LOG=$work/line.log
+      export LD_PRELOAD="$recorder/\$LIB/libline-recorder.so"
+    fi
     ;;
   unusable)
     kivom_map_com1 "$KIVOM_NO_PORT"

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "line_settings.h"
 #include "unique_fd.h"
 
 extern char** environ;
@@ -450,6 +451,29 @@ TEST(SerialPeer, UnreadReplyIsNotSentToTheNextOpen) {
   ASSERT_TRUE(peer.WaitForEvent("close"));
   Line line(peer.Terminal());
   EXPECT_EQ(line.Read(1, kQuietMs), "");
+}
+
+// Each open finds the line as another program left it, also after this end configured it.
+TEST(SerialPeer, UsedLineIsLeftUsedBeforeEveryOpen) {
+  Peer peer({"--used-line"});
+  constexpr int kOpens = 2;
+  for (int i = 0; i < kOpens; ++i) {
+    UniqueFd fd(open(peer.Terminal().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd.Get(), &t), 0);
+    EXPECT_EQ(serial_peer::DescribeSettings(t),
+              "speed=115200 data=8 parity=none stop=2 rtscts=on ixon=on ixoff=on")
+        << "open " << i + 1 << " (a pseudo-terminal keeps no parity)";
+    cfmakeraw(&t);
+    cfsetspeed(&t, B9600);
+    t.c_cflag &= ~(PARENB | CSTOPB | CRTSCTS);
+    t.c_iflag &= ~(IXON | IXOFF);
+    ASSERT_EQ(tcsetattr(fd.Get(), TCSANOW, &t), 0);
+    ASSERT_EQ(write(fd.Get(), "\r", 1), 1);
+    EXPECT_EQ(ReadFor(fd.Get(), 1, kReplyMs), "\r");
+    fd.Reset();
+    ASSERT_TRUE(peer.WaitForEvent("close", i + 1)) << EventsText(peer.Events());
+  }
 }
 
 TEST(SerialPeer, FloodRunsUntilTheOtherEndCloses) {

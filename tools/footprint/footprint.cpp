@@ -2,8 +2,9 @@
 //   footprint startup ROUNDS PROGRAM CLASS TITLE [PROGRAM CLASS TITLE ...]
 //       starts each program in turn, ROUNDS times, and measures the time from process start
 //       to its main window existing; prints "startup <program> median <ms> best <ms>"
-//   footprint press ROUNDS PROGRAM
-//       starts kivom, presses its start button ROUNDS times; prints
+//   footprint press ROUNDS PROGRAM [TEXT]
+//       starts kivom, puts TEXT (default none) in its send box, presses its start button
+//       ROUNDS times; prints
 //       "press median <ms> best <ms> worst <ms>"
 // Paths may be Unix paths (they are reached through drive Z:). Exit code 2 on bad arguments.
 #include <windows.h>
@@ -19,6 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr DWORD kWaitMs = 20000;
+constexpr int kTransmitEdit = 1000;
 constexpr int kStartButton = 1005;
 
 std::string WindowsPath(std::string path) {
@@ -82,7 +84,7 @@ void PrintSummary(const char* what, const std::string& name, std::vector<double>
 int Usage() {
   std::fputs(
       "usage: footprint startup ROUNDS PROGRAM CLASS TITLE [PROGRAM CLASS TITLE ...]\n"
-      "       footprint press ROUNDS PROGRAM\n",
+      "       footprint press ROUNDS PROGRAM [TEXT]\n",
       stderr);
   return 2;
 }
@@ -112,11 +114,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (command == "press" && argc == 4) {
+  if (command == "press" && (argc == 4 || argc == 5)) {
     Started started = Start(argv[3], "NORMAL0", "kivom");
     HWND button = nullptr;
     while ((button = GetDlgItem(started.window, kStartButton)) == nullptr) SwitchToThread();
     WaitForInputIdle(started.process.hProcess, kWaitMs);
+    if (argc == 5) SetWindowTextA(GetDlgItem(started.window, kTransmitEdit), argv[4]);
     std::vector<double> ms;
     for (int round = 0; round < rounds; ++round) {
       const auto begin = Clock::now();

@@ -229,6 +229,21 @@ void DiscardUnreadReply(const Peer& peer) {
   if (tcgetattr(master, &t) == 0 && Hungup(peer)) tcsetattr(master, TCSAFLUSH, &t);
 }
 
+// Leaves the line as a program that used it before might have: fast, with parity, two stop bits
+// and every flow control on, so that the next open finds none of the settings it needs.
+void LeaveLineUsed(const Peer& peer) {
+  termios t{};
+  if (!peer.options.used_line || tcgetattr(peer.master.Get(), &t) != 0) return;
+  cfsetspeed(&t, B115200);
+  t.c_cflag |= PARENB | CSTOPB | CRTSCTS;
+  t.c_iflag |= IXON | IXOFF;
+  if (tcsetattr(peer.master.Get(), TCSANOW, &t) != 0) {
+    LogError("used line");
+  } else if (tcgetattr(peer.master.Get(), &t) == 0) {
+    Log("used " + DescribeSettings(t));
+  }
+}
+
 void OnClose(Peer& peer) {
   // After a reopen the bytes waiting on the master are the new holder's: the old one's request
   // was answered before it closed.
@@ -236,6 +251,8 @@ void OnClose(Peer& peer) {
   peer.held = false;
   peer.close_unseen = false;
   DiscardUnreadReply(peer);
+  // Like the settings written back above, only while nobody holds the slave.
+  if (Hungup(peer)) LeaveLineUsed(peer);
   Log("close");
   if (!peer.input.empty()) Log("discarded " + HexBytes(peer.input));
   peer.input.clear();
@@ -467,6 +484,7 @@ bool OpenTerminal(Peer& peer) {
   if (tcgetattr(slave, &t) != 0) return false;
   cfmakeraw(&t);
   if (tcsetattr(slave, TCSANOW, &t) != 0) return false;
+  LeaveLineUsed(peer);
   return fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0 &&
          fcntl(master, F_SETFD, FD_CLOEXEC) == 0;
 }

@@ -110,7 +110,8 @@ std::string ParseOptions(const std::vector<std::string>& args, bool control_line
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     const bool allowed =
-        IsBehaviourOption(name) || (!control_line && (TakesValue(name) || name == "--help"));
+        IsBehaviourOption(name) ||
+        (!control_line && (TakesValue(name) || name == "--help" || name == "--used-line"));
     if (!allowed) {
       if (!control_line || !TakesValue(name)) return "unknown option '" + name + "'";
       return name + " cannot be used in a control line";
@@ -125,6 +126,8 @@ std::string ParseOptions(const std::vector<std::string>& args, bool control_line
       if (!error.empty()) return error;
     } else if (name == "--help") {
       options.help = true;
+    } else if (name == "--used-line") {
+      options.used_line = true;
     } else if (name == "--time-limit") {
       double seconds = 0;
       if (!ParseSeconds(value, seconds)) {
@@ -150,7 +153,7 @@ std::string ParseOptions(const std::vector<std::string>& args, bool control_line
 
 const char kUsage[] =
     "usage: serial-peer [reply] [--delay MS] [--byte-gap MS] [--link PATH] [--log FILE]\n"
-    "                   [--control FILE] [--time-limit SECONDS]\n"
+    "                   [--control FILE] [--time-limit SECONDS] [--used-line]\n"
     "The far end of a serial link on a pseudo-terminal: prints the path of the terminal on\n"
     "the first line of standard output and answers each request (bytes up to and including\n"
     "a carriage return).\n"
@@ -172,6 +175,8 @@ const char kUsage[] =
     "  --control FILE     before each reply, take the reply options from FILE's first line\n"
     "                     when FILE exists\n"
     "  --time-limit SECONDS  end after SECONDS\n"
+    "  --used-line        before each open, leave the line as another program might have:\n"
+    "                     115200 baud, even parity, two stop bits, RTS/CTS and XON/XOFF\n"
     "  --help             show this text\n";
 
 char PatternByte(long long i) { return static_cast<char>('A' + i % kPatternLength); }

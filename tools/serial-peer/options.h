@@ -29,6 +29,7 @@ struct Options {
   std::string log_path;      // empty: standard error
   std::string control_path;  // empty: no control file
   int time_limit_ms = 0;     // 0: no limit
+  bool used_line = false;    // leave the line as another program would before each open
   bool help = false;
 };
 

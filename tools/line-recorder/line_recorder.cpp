@@ -1,0 +1,309 @@
+// line-recorder: preloaded into the Linux side of Wine, it gives the pseudo-terminal behind COM1
+// what a real serial port has and a pseudo-terminal lacks, and logs what the program did with it:
+//  - modem lines: TIOCMGET, TIOCMSET, TIOCMBIS, TIOCMBIC act on DTR and RTS, which start high at
+//    each open, as Linux raises them when a serial port is opened;
+//  - a 9600-baud transmitter behind a 16-byte FIFO: written bytes leave one per 1.0417 ms;
+//    TIOCOUTQ counts those not yet in the FIFO or the shift register, as a UART driver does, and
+//    TIOCSERGETLSR reports TIOCSER_TEMT once the last stop bit has left.
+// Every other call, and every other file, passes through unchanged.
+//
+// Environment: KIVOM_RECORDER_PORT, the terminal's path (the recorder is off without it), and
+// KIVOM_RECORDER_LOG, the log file. The terminal is recognised by its device number, so it is
+// found however the descriptor came (Wine's server opens it and passes it on) and through dups.
+//
+// Log lines, one per event: "<monotonic seconds> <event> <key>=<value>...":
+//   open dtr=1 rts=1                          first use after the port was closed
+//   lines dtr=D rts=R call=NAME [tail-ms=T]   a change of DTR or RTS; T on an RTS drop after a
+//                                             write: milliseconds since the last stop bit left
+//                                             (negative: bytes were still on the wire)
+//   write bytes=N start=S end=E dtr=D rts=R   when the transmitter starts and finishes them
+//   close dtr=D rts=R on-wire=N               the last descriptor of the port in this process
+//   ioctl request=0xN                         a request on the port this recorder does not model
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kByteSeconds = 10.0 / 9600;  // start bit, 8 data bits, stop bit at 9600 baud
+constexpr long kHardwareBytes = 16 + 1;       // FIFO and shift register, unseen by TIOCOUTQ
+constexpr int kDrivenLines = TIOCM_DTR | TIOCM_RTS;
+// What the device at the far end shows: present, ready, clear to send.
+constexpr int kInputLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+constexpr mode_t kLogFileMode = 0644;
+
+using IoctlCall = int (*)(int, unsigned long, ...);
+using WriteCall = ssize_t (*)(int, const void*, size_t);
+using WritevCall = ssize_t (*)(int, const iovec*, int);
+using CloseCall = int (*)(int);
+
+// The real calls, found once.
+struct RealCalls {
+  IoctlCall ioctl;
+  IoctlCall ioctl_time64;  // 32-bit programs built with 64-bit time call this one
+  WriteCall write;
+  WritevCall writev;
+  CloseCall close;
+};
+
+// The port as this process sees it. All fields under `lock`.
+struct Port {
+  bool active;     // KIVOM_RECORDER_PORT names a character device
+  dev_t device;    // its device number
+  int log;         // the log's descriptor, -1 without a log
+  bool open;       // a descriptor of the port has been used since the last close
+  int lines;       // the driven lines, TIOCM_DTR and TIOCM_RTS
+  double idle_at;  // when the last byte written has left the transmitter
+  bool written;    // bytes were written since RTS was last raised
+  pthread_mutex_t lock;
+};
+
+RealCalls Real;
+Port ThePort = {false, 0, -1, false, kDrivenLines, 0, false, PTHREAD_MUTEX_INITIALIZER};
+pthread_once_t Once = PTHREAD_ONCE_INIT;
+
+void FindRealCalls() {
+  Real.ioctl = reinterpret_cast<IoctlCall>(dlsym(RTLD_NEXT, "ioctl"));
+  Real.ioctl_time64 = reinterpret_cast<IoctlCall>(dlsym(RTLD_NEXT, "__ioctl_time64"));
+  Real.write = reinterpret_cast<WriteCall>(dlsym(RTLD_NEXT, "write"));
+  Real.writev = reinterpret_cast<WritevCall>(dlsym(RTLD_NEXT, "writev"));
+  Real.close = reinterpret_cast<CloseCall>(dlsym(RTLD_NEXT, "close"));
+  const char* path = getenv("KIVOM_RECORDER_PORT");
+  struct stat st = {};
+  if (path == nullptr || stat(path, &st) != 0 || !S_ISCHR(st.st_mode)) return;
+  ThePort.device = st.st_rdev;
+  ThePort.active = true;
+  const char* log = getenv("KIVOM_RECORDER_LOG");
+  if (log != nullptr) {
+    ThePort.log = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
+  }
+}
+
+// Found at load time, while the process has a single thread and no signal handlers, so no
+// intercepted call can wait on a first look-up in progress.
+__attribute__((constructor)) void FindRealCallsAtLoad() { pthread_once(&Once, FindRealCalls); }
+
+double Now() {
+  timespec ts = {};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+bool IsPort(int fd) {
+  pthread_once(&Once, FindRealCalls);
+  if (!ThePort.active || fd < 0) return false;
+  struct stat st = {};
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == ThePort.device;
+}
+
+// Whether a descriptor of the port is still open in this process.
+bool PortStillHeld() {
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return false;
+  bool held = false;
+  for (dirent* entry = readdir(fds); entry != nullptr && !held; entry = readdir(fds)) {
+    const int fd = atoi(entry->d_name);
+    held = entry->d_name[0] != '.' && fd != dirfd(fds) && IsPort(fd);
+  }
+  closedir(fds);
+  return held;
+}
+
+// Appends one event, "<time> <what> dtr=D rts=R<rest>", as a single write.
+void Log(double at, const char* what, const char* rest) {
+  if (ThePort.log < 0) return;
+  char line[256];
+  const int n =
+      snprintf(line, sizeof line, "%.6f %s dtr=%d rts=%d%s\n", at, what,
+               (ThePort.lines & TIOCM_DTR) ? 1 : 0, (ThePort.lines & TIOCM_RTS) ? 1 : 0, rest);
+  if (n > 0) Real.write(ThePort.log, line, static_cast<size_t>(n) < sizeof line ? n : sizeof line);
+}
+
+// A descriptor of the port is in use: the first use after a close is an open, which raises
+// DTR and RTS.
+void Opened(double now) {
+  if (ThePort.open) return;
+  ThePort.open = true;
+  ThePort.lines = kDrivenLines;
+  ThePort.idle_at = now;
+  ThePort.written = false;
+  Log(now, "open", "");
+}
+
+void SetLines(int lines, const char* call) {
+  const double now = Now();
+  Opened(now);
+  lines &= kDrivenLines;
+  if (lines == ThePort.lines) return;
+  const bool rtsDropped = (ThePort.lines & TIOCM_RTS) && !(lines & TIOCM_RTS);
+  const bool rtsRaised = !(ThePort.lines & TIOCM_RTS) && (lines & TIOCM_RTS);
+  ThePort.lines = lines;
+  char rest[64];
+  if (rtsDropped && ThePort.written) {
+    snprintf(rest, sizeof rest, " call=%s tail-ms=%.3f", call, (now - ThePort.idle_at) * 1000);
+  } else {
+    snprintf(rest, sizeof rest, " call=%s", call);
+  }
+  if (rtsRaised) ThePort.written = false;
+  Log(now, "lines", rest);
+}
+
+void Written(ssize_t count) {
+  const double now = Now();
+  Opened(now);
+  if (count <= 0) return;
+  const double start = ThePort.idle_at > now ? ThePort.idle_at : now;
+  ThePort.idle_at = start + static_cast<double>(count) * kByteSeconds;
+  ThePort.written = true;
+  char rest[96];
+  snprintf(rest, sizeof rest, " bytes=%ld start=%.6f end=%.6f", static_cast<long>(count), start,
+           ThePort.idle_at);
+  Log(now, "write", rest);
+}
+
+// Bytes still to leave the transmitter, the one being sent included.
+long BytesOnWire(double now) {
+  if (now >= ThePort.idle_at) return 0;
+  return static_cast<long>((ThePort.idle_at - now) / kByteSeconds) + 1;
+}
+
+// Answers a request on the port; false when it is not one the recorder models.
+bool ModelIoctl(unsigned long request, void* argument, int* result) {
+  int* value = static_cast<int*>(argument);
+  *result = 0;
+  switch (request) {
+    case TIOCMGET:
+      Opened(Now());
+      *value = ThePort.lines | kInputLines;
+      return true;
+    case TIOCMSET:
+      SetLines(*value, "TIOCMSET");
+      return true;
+    case TIOCMBIS:
+      SetLines(ThePort.lines | *value, "TIOCMBIS");
+      return true;
+    case TIOCMBIC:
+      SetLines(ThePort.lines & ~*value, "TIOCMBIC");
+      return true;
+    case TIOCOUTQ: {
+      const long queued = BytesOnWire(Now()) - kHardwareBytes;
+      *value = queued > 0 ? static_cast<int>(queued) : 0;
+      return true;
+    }
+    case TIOCSERGETLSR:
+      *static_cast<unsigned int*>(argument) = BytesOnWire(Now()) == 0 ? TIOCSER_TEMT : 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Requests a pseudo-terminal answers as a serial port would: no need to note them.
+bool PassesQuietly(unsigned long request) {
+  switch (request) {
+    case TCGETS:
+    case TCSETS:
+    case TCSETSW:
+    case TCSETSF:
+    case FIONREAD:
+    case TCFLSH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int Ioctl(IoctlCall* real, int fd, unsigned long request, void* argument) {
+  if (!IsPort(fd)) return (*real)(fd, request, argument);
+  pthread_mutex_lock(&ThePort.lock);
+  int result = 0;
+  const bool modelled = argument != nullptr && ModelIoctl(request, argument, &result);
+  if (!modelled) {
+    Opened(Now());
+    if (!PassesQuietly(request)) {
+      char rest[48];
+      snprintf(rest, sizeof rest, " request=0x%lx", request);
+      Log(Now(), "ioctl", rest);
+    }
+  }
+  pthread_mutex_unlock(&ThePort.lock);
+  return modelled ? result : (*real)(fd, request, argument);
+}
+
+}  // namespace
+
+extern "C" {
+
+int ioctl(int fd, unsigned long request, ...) {
+  va_list arguments;
+  va_start(arguments, request);
+  void* argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&Once, FindRealCalls);
+  return Ioctl(&Real.ioctl, fd, request, argument);
+}
+
+#if defined(__i386__)
+int __ioctl_time64(int fd, unsigned long request, ...) {  // NOLINT(bugprone-reserved-identifier)
+  va_list arguments;
+  va_start(arguments, request);
+  void* argument = va_arg(arguments, void*);
+  va_end(arguments);
+  pthread_once(&Once, FindRealCalls);
+  return Ioctl(&Real.ioctl_time64, fd, request, argument);
+}
+#endif
+
+// The parameters are named as the C library declares them.
+ssize_t write(int fd, const void* buf, size_t n) {
+  if (!IsPort(fd)) return Real.write(fd, buf, n);
+  pthread_mutex_lock(&ThePort.lock);
+  const ssize_t written = Real.write(fd, buf, n);
+  const int error = errno;
+  Written(written);
+  pthread_mutex_unlock(&ThePort.lock);
+  errno = error;
+  return written;
+}
+
+ssize_t writev(int fd, const struct iovec* iovec, int count) {
+  if (!IsPort(fd)) return Real.writev(fd, iovec, count);
+  pthread_mutex_lock(&ThePort.lock);
+  const ssize_t written = Real.writev(fd, iovec, count);
+  const int error = errno;
+  Written(written);
+  pthread_mutex_unlock(&ThePort.lock);
+  errno = error;
+  return written;
+}
+
+int close(int fd) {
+  if (!IsPort(fd)) return Real.close(fd);
+  pthread_mutex_lock(&ThePort.lock);
+  const int result = Real.close(fd);
+  const int error = errno;
+  if (ThePort.open && !PortStillHeld()) {
+    const double now = Now();
+    char rest[32];
+    snprintf(rest, sizeof rest, " on-wire=%ld", BytesOnWire(now));
+    Log(now, "close", rest);
+    ThePort.open = false;
+  }
+  pthread_mutex_unlock(&ThePort.lock);
+  errno = error;
+  return result;
+}
+
+}  // extern "C"
