@@ -101,14 +101,15 @@ double IntegerPower(double x, int32_t n) {
 }
 
 double ScaleByPowerOfTwo(double x, int32_t n) {
-  // A count of 0 runs no pass of the loop: x comes back untouched, a signalling NaN included,
-  // where a product by 2^0 would quiet it.
-  if (n == 0) return x;
   const uint64_t bits = BitsOf(x);
   const int biased = BiasedExponent(bits);
+  // A zero, an infinity or a NaN is its own answer for every count. The loop would multiply it
+  // by a factor that has overflowed to infinity or underflowed to 0 and make a NaN of 0 * inf,
+  // and a count of 0, where the loop runs no pass, must not quiet a signalling NaN either.
+  if (n == 0 || x == 0 || biased == kBiasedInfinite) return x;
   // Normal x, normal result, every factor finite (n <= 1023; n >= -2047 follows): each product of
   // the loop is a normal number times a power of two, so exact, and only the exponent moves.
-  if (n <= 1023 && biased != 0 && biased != kBiasedInfinite) {
+  if (n <= 1023 && biased != 0) {
     const int64_t scaled = int64_t{biased} + n;
     if (scaled >= 1 && scaled <= kBiasedHighest) {
       return FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
@@ -118,10 +119,10 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
     // The products grow, stay exact until the first one overflows, and infinity then stays:
     // one product by 2^n rounds the same way.
     if (n <= 1023) return x * PowerOfTwo(n);
-    // The factor passed 2^1024 = infinity: x times infinity, a NaN for a zero x.
+    // The factor passed 2^1024 = infinity: x, finite and not zero, times infinity.
     return x * kInfinity;
   }
-  // The factor reached 2^-2048 = 0: x times 0, a NaN for an infinite x.
+  // The factor reached 2^-2048 = 0: x, finite and not zero, times 0.
   if (n <= -2048) return x * 0.0;
   // The result is subnormal or zero. The products stay exact as long as they are normal: when
   // they are all normal up to the last factor (the top bit of |n|), take them at once and round
@@ -129,15 +130,15 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   const uint32_t count = 0u - static_cast<uint32_t>(n);  // 1 to 2047
   const uint32_t lastCount = std::bit_floor(count);      // the last factor is 2^-lastCount
   const uint32_t below = count - lastCount;
-  if (biased != 0 && biased != kBiasedInfinite && static_cast<int64_t>(biased) - below >= 1) {
+  if (biased != 0 && static_cast<int64_t>(biased) - below >= 1) {
     const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
     // Normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
     const double lastFactor = lastCount <= 512 ? PowerOfTwo(-static_cast<int>(lastCount))
                                                : FromBits(uint64_t{1} << (kMantissaBits - 2));
     return exactPart * lastFactor;
   }
-  // Subnormal x, zero, infinity, NaN, or products that go subnormal early: they may round more
-  // than once, so take them one by one.
+  // Subnormal x, or products that go subnormal early: they may round more than once, so take
+  // them one by one.
   return ScaleStepByStep(x, n);
 }
 
