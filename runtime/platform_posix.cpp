@@ -21,14 +21,32 @@ namespace {
 // the processor while another thread holds it; taking it free costs one atomic exchange
 // and leaving it one store.
 std::atomic<bool> RegistryLocked{false};
+
+// The last block HeapResize was given or handed out and the room malloc gave it: the registry
+// table, which is resized on every allocation and mostly has the room already. Atomic only
+// because HeapRelease may run outside the registry's lock; every access is a plain load or
+// store on the processors we build for.
+std::atomic<void*> ResizedBlock{nullptr};
+std::size_t ResizedRoom = 0;
 }  // namespace
 
 void* HeapAllocateZeroed(std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
-  // malloc, then zeroing that the compiler does not fold back into calloc: glibc's calloc
-  // bypasses its per-thread cache of small blocks.
   void* block = std::malloc(bytes);
-  if (block != nullptr) explicit_bzero(block, bytes);
+  // Hidden from the compiler, so that it does not fold malloc and the zeroing back into
+  // calloc: glibc's calloc bypasses its per-thread cache of small blocks.
+  asm volatile("" : "+r"(block));
+  if (block == nullptr) return nullptr;
+  unsigned char* bytesAt = static_cast<unsigned char*>(block);
+  if (bytes >= 4 && bytes <= 16) {
+    // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
+    const std::size_t word = bytes >= 8 ? 8 : 4;
+    constexpr uint64_t kZero = 0;
+    std::memcpy(bytesAt, &kZero, word);
+    std::memcpy(bytesAt + bytes - word, &kZero, word);
+  } else {
+    std::memset(bytesAt, 0, bytes);
+  }
   return block;
 }
 
@@ -41,12 +59,25 @@ void* HeapResize(void* block, std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
   // The registry table changes by one slot at a time; while the block already has the
   // room, it stays where it is, as realloc would leave it, without realloc's cost.
-  if (malloc_usable_size(block) >= bytes) return block;
-  return std::realloc(block, bytes);
+  if (block != ResizedBlock.load(std::memory_order_relaxed)) {
+    ResizedRoom = malloc_usable_size(block);
+    ResizedBlock.store(block, std::memory_order_relaxed);
+  }
+  if (ResizedRoom >= bytes) return block;
+  void* resized = std::realloc(block, bytes);
+  if (resized != nullptr) {  // on failure the old block and its room stay as they were
+    ResizedRoom = malloc_usable_size(resized);
+    ResizedBlock.store(resized, std::memory_order_relaxed);
+  }
+  return resized;
 }
 
 void HeapRelease(void* block) {
   if (hooks.onHeapRelease != nullptr) hooks.onHeapRelease(block);
+  // A freed table's address may come back as a smaller block.
+  if (block == ResizedBlock.load(std::memory_order_relaxed)) {
+    ResizedBlock.store(nullptr, std::memory_order_relaxed);
+  }
   std::free(block);
 }
 
