@@ -44,6 +44,17 @@ uint64_t ExponentField(int biased) { return static_cast<uint64_t>(biased) << kMa
 // 2^n for -1022 <= n <= 1023, a normal double.
 double PowerOfTwo(int n) { return FromBits(ExponentField(n + kBias)); }
 
+// x * 2^n by its exponent field alone, when x is normal and so is the result: every product of
+// ScaleByPowerOfTwo's loop is then exact. False, with *result untouched, otherwise.
+bool ScaleWithinNormals(uint64_t bits, int32_t n, double* result) {
+  const int biased = BiasedExponent(bits);
+  const int64_t scaled = int64_t{biased} + n;
+  if (n > 1023 || biased == 0 || biased == kBiasedInfinite || scaled < 1 || scaled > kBiasedHighest)
+    return false;
+  *result = FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
+  return true;
+}
+
 // ScaleByPowerOfTwo's loop as written, for the cases where products may round.
 double ScaleStepByStep(double x, int32_t n) {
   double f = 2.0;
@@ -109,12 +120,8 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   if (n == 0 || x == 0 || biased == kBiasedInfinite) return x;
   // Normal x, normal result, every factor finite (n <= 1023; n >= -2047 follows): each product of
   // the loop is a normal number times a power of two, so exact, and only the exponent moves.
-  if (n <= 1023 && biased != 0) {
-    const int64_t scaled = int64_t{biased} + n;
-    if (scaled >= 1 && scaled <= kBiasedHighest) {
-      return FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
-    }
-  }
+  double scaled = 0.0;
+  if (ScaleWithinNormals(bits, n, &scaled)) return scaled;
   if (n >= 0) {
     // The products grow, stay exact until the first one overflows, and infinity then stays:
     // one product by 2^n rounds the same way.
@@ -170,8 +177,14 @@ double Exponential(double x) {
   if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
   if (x >= kExpInfiniteFrom) return kInfinity;
   if (x <= kExpZeroFrom) return 0.0;
-  const double z = x >= 0 ? x / kLn2 + kHalf : x / kLn2 - kHalf;
-  const int32_t n = FloorToInt(z);
+  // Without branches on x's sign: inside RealPower that sign is known only at the end of a long
+  // chain of divisions, and a mispredicted branch there throws the overlapping work away.
+  // q - 0.5 is q + (-0.5), the same rounding; the bool converts to 1 or 0 exactly.
+  const double half = static_cast<double>(x >= 0) - kHalf;
+  const double z = x / kLn2 + half;
+  // FloorToInt for z within (-2049, 1025): truncation, one less where that went up.
+  const int32_t truncated = static_cast<int32_t>(z);
+  const int32_t n = truncated - static_cast<int32_t>(z < truncated);
   const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;
@@ -180,6 +193,8 @@ double Exponential(double x) {
   g = s / (g + 10);
   g = s / (g + 6);
   const double q = ((g + 2) + r) / ((g + 2) - r);
+  double result = 0.0;
+  if (ScaleWithinNormals(BitsOf(q), n, &result)) return result;
   return ScaleByPowerOfTwo(q, n);
 }
 
@@ -194,33 +209,22 @@ double NaturalLog(double x) {
     // (e = 1024) the same split serves beyond the range.
     reduced = SplitAtSqrt2(bits, &e);
   } else {
-    // x < 2^-1021: x / sqrt2 rounds on the subnormal grid, to (the whole number nearest
-    // X / sqrt2) * 2^-1074 with X = x * 2^1074, and its exponent depends on that rounding.
-    // X / sqrt2 is taken in the normal range instead, since arithmetic on subnormals stalls
-    // some processors: rounding is monotonic, so the quotient q, within half an ulp of X / sqrt2,
-    // tells on which side of 2^(j+1) - 0.5 (where the rounding steps up to 2^(j+1)) X / sqrt2
-    // lies, unless q is that very value.
+    // x < 2^-1021, x = X * 2^-1074 with the whole number X = 2^E * m below 2^53, m in [1, 2).
+    // x / sqrt2 then lies on the grid of 2^-1074: it is X / sqrt2 rounded to a whole number R.
+    // R reaches 2^E exactly when X / sqrt2 >= 2^E - 1/2 (a tie rounds up to the even 2^E),
+    // that is when m - sqrt2 >= -sqrt2 * 2^-(E+1); both sides are exact (m and sqrt2 lie within
+    // a factor 2 of each other), so the comparison is exact, and no subnormal is divided.
+    // Otherwise R lies in [2^(E-1), 2^E). The split of R * 2^-1074 is in range from R >= 2^50,
+    // so from E = 50 up; below, beyond the range, x itself is split exactly: the same test
+    // against 0, as for a normal x.
     const uint64_t whole = (bits & kMantissaMask) | (BiasedExponent(bits) == 1 ? kHiddenBit : 0);
-    const double scaled = static_cast<double>(static_cast<int64_t>(whole));  // X, exact
-    const double q = scaled / kSqrt2;                                        // below 2^52.5, normal
-    int32_t j = BiasedExponent(BitsOf(q)) - kBias;                           // 2^j <= q < 2^(j+1)
-    // Exact up to j = 51; for j = 52 it rounds to 2^53, which q never reaches, as it should not.
-    const double stepsUp = PowerOfTwo(j + 1) - kHalf;
-    if (q > stepsUp) {
-      j = j + 1;
-    } else if (q == stepsUp) {  // too close to tell: divide as written
-      SplitExponent(x / kSqrt2, &e);
-      j = e + 1073;
-    }
-    // Now x / sqrt2 lies in [2^(j-1074), 2^(j-1073)); it is in range from j = 50 up.
-    if (j >= 50) {
-      e = j - 1073;
-      reduced = scaled * PowerOfTwo(-1 - j);  // X * 2^-1074 / 2^e, exact
-    } else {
-      // Beyond the range: split x itself exactly.
-      reduced = SplitAtSqrt2(BitsOf(scaled), &e);
-      e = e - 1074;
-    }
+    const int top = 63 - std::countl_zero(whole);  // E
+    const uint64_t significand = (whole << (kMantissaBits - top)) & kMantissaMask;
+    const double m = FromBits(significand | ExponentField(kBias));
+    const double roundsUpFrom = top >= 50 ? -kSqrt2 * PowerOfTwo(-(top + 1)) : 0.0;
+    const int up = m - kSqrt2 >= roundsUpFrom ? 1 : 0;
+    e = top + up - 1074;
+    reduced = FromBits(significand | ExponentField(kBias - up));  // X / 2^(E + up): m or m / 2
   }
   const double t = reduced - 1.0;
   double g = 0.0;
@@ -234,7 +238,9 @@ double NaturalLog(double x) {
 
 double RealPower(double x, double y) {
   if (y >= -kWholeExponentBound && y <= kWholeExponentBound) {
-    const int32_t n = FloorToInt(y);
+    // y equals its floor exactly when it is whole, and then the floor is the truncation: so
+    // truncate, which needs no branch on y's sign.
+    const int32_t n = static_cast<int32_t>(y);
     if (y == ToDouble(n)) return IntegerPower(x, n);
   }
   if (x > 0) return Exponential(y * NaturalLog(x));
