@@ -37,13 +37,16 @@ void* HeapAllocateZeroed(std::size_t bytes) {
   // calloc: glibc's calloc bypasses its per-thread cache of small blocks.
   asm volatile("" : "+r"(block));
   if (block == nullptr) return nullptr;
+  // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
   unsigned char* bytesAt = static_cast<unsigned char*>(block);
-  if (bytes >= 4 && bytes <= 16) {
-    // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
-    const std::size_t word = bytes >= 8 ? 8 : 4;
-    constexpr uint64_t kZero = 0;
-    std::memcpy(bytesAt, &kZero, word);
-    std::memcpy(bytesAt + bytes - word, &kZero, word);
+  constexpr uint64_t kZero8 = 0;
+  constexpr uint32_t kZero4 = 0;
+  if (bytes >= 8 && bytes <= 16) {
+    std::memcpy(bytesAt, &kZero8, 8);
+    std::memcpy(bytesAt + bytes - 8, &kZero8, 8);
+  } else if (bytes >= 4 && bytes < 8) {
+    std::memcpy(bytesAt, &kZero4, 4);
+    std::memcpy(bytesAt + bytes - 4, &kZero4, 4);
   } else {
     std::memset(bytesAt, 0, bytes);
   }
@@ -55,10 +58,12 @@ void* HeapAllocate(std::size_t bytes) {
   return std::malloc(bytes);
 }
 
-void* HeapResize(void* block, std::size_t bytes) {
+namespace {
+
+// HeapResize's full road: counted by the test hooks, asking malloc for the room of a block it
+// has not seen, and moving the block when the room runs out.
+[[gnu::noinline]] void* ResizeCounted(void* block, std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
-  // The registry table changes by one slot at a time; while the block already has the
-  // room, it stays where it is, as realloc would leave it, without realloc's cost.
   if (block != ResizedBlock.load(std::memory_order_relaxed)) {
     ResizedRoom = malloc_usable_size(block);
     ResizedBlock.store(block, std::memory_order_relaxed);
@@ -72,11 +77,33 @@ void* HeapResize(void* block, std::size_t bytes) {
   return resized;
 }
 
-void HeapRelease(void* block) {
+// HeapRelease with a hook to tell, or of the block whose room HeapResize keeps: a freed table's
+// address may come back as a smaller block.
+[[gnu::noinline]] void ReleaseWatched(void* block) {
   if (hooks.onHeapRelease != nullptr) hooks.onHeapRelease(block);
-  // A freed table's address may come back as a smaller block.
   if (block == ResizedBlock.load(std::memory_order_relaxed)) {
     ResizedBlock.store(nullptr, std::memory_order_relaxed);
+  }
+  std::free(block);
+}
+
+}  // namespace
+
+// The registry table changes by one slot at a time; while the block already has the room, it
+// stays where it is, as realloc would leave it, without realloc's cost. The common case stays
+// a few instructions without a frame of its own; the rest goes the full road.
+void* HeapResize(void* block, std::size_t bytes) {
+  if (hooks.heapRequestsBeforeFailure < 0 &&
+      block == ResizedBlock.load(std::memory_order_relaxed) && bytes <= ResizedRoom) {
+    return block;
+  }
+  return ResizeCounted(block, bytes);
+}
+
+void HeapRelease(void* block) {
+  if (hooks.onHeapRelease != nullptr || block == ResizedBlock.load(std::memory_order_relaxed)) {
+    ReleaseWatched(block);
+    return;
   }
   std::free(block);
 }
