@@ -1,14 +1,15 @@
 // Numeric routines computed from the four arithmetic operations, bit for bit the same on
 // every build.
 //
-// Every operation is one IEEE double operation rounded to nearest, ties to even, in the order
-// each routine's description gives; there is no fused multiply-add, no wider intermediate and
-// no call into a maths library. The routines keep no state and may run on several threads.
+// Every operation is one IEEE double operation, rounded once, in the order each routine's
+// description gives; there is no fused multiply-add, no wider intermediate and no call into a
+// maths library. The routines keep no state and may run on several threads.
 //
 // They compute in the caller's rounding mode and neither set nor check it: the results below
-// hold in round-to-nearest, the mode every thread starts in and the one this program never
-// leaves. Only FloorToInt rounds its own way, truncating whatever the mode (with a conversion
-// that ignores the mode rather than by switching it), and leaves the caller's mode as it was.
+// hold in round-to-nearest with ties to even, the mode every thread starts in and the one this
+// program never leaves. Only FloorToInt rounds its own way, truncating whatever the mode (with a
+// conversion that ignores the mode rather than by switching it), and leaves the caller's mode as it
+// was.
 //
 // Each routine also answers arguments outside the range its steps are written for; those
 // answers are marked "Beyond the range" below. NaN arguments come back as NaNs with their sign
