@@ -7,9 +7,8 @@
 //
 // They compute in the caller's rounding mode and neither set nor check it: the results below
 // hold in round-to-nearest with ties to even, the mode every thread starts in and the one this
-// program never leaves. Only FloorToInt rounds its own way, truncating whatever the mode (with a
-// conversion that ignores the mode rather than by switching it), and leaves the caller's mode as it
-// was.
+// program never leaves. Only FloorToInt rounds its own way: it truncates with a conversion that
+// ignores the mode, so it neither switches the caller's mode nor depends on it.
 //
 // Each routine also answers arguments outside the range its steps are written for; those
 // answers are marked "Beyond the range" below. NaN arguments come back as NaNs with their sign
