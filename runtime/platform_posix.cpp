@@ -33,12 +33,12 @@ std::size_t ResizedRoom = 0;
 void* HeapAllocateZeroed(std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
   void* block = std::malloc(bytes);
-  // Hidden from the compiler, so that it does not fold malloc and the zeroing back into
-  // calloc: glibc's calloc bypasses its per-thread cache of small blocks.
-  asm volatile("" : "+r"(block));
   if (block == nullptr) return nullptr;
-  // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
+  // The zeroing's target is hidden from the compiler, so that it does not fold malloc and the
+  // zeroing back into calloc: glibc's calloc bypasses its per-thread cache of small blocks.
   unsigned char* bytesAt = static_cast<unsigned char*>(block);
+  asm volatile("" : "+r"(bytesAt));
+  // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
   constexpr uint64_t kZero8 = 0;
   constexpr uint32_t kZero4 = 0;
   if (bytes >= 8 && bytes <= 16) {

@@ -313,7 +313,9 @@ void PrintTarget(const std::string& name, const std::map<std::string, double>& r
   double worst = 0;
   bool measured = true;
   for (const std::string& set : sets) {
-    const auto found = ratios.find(routine + "/" + set);
+    std::string key = routine;
+    key.append("/").append(set);
+    const auto found = ratios.find(key);
     const double ratio = found == ratios.end() ? 0 : found->second;
     measured = measured && ratio > 0 && ratio < 1e300;
     worst = std::max(worst, ratio);
