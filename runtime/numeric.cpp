@@ -212,17 +212,19 @@ double NaturalLog(double x) {
     // x < 2^-1021, x = X * 2^-1074 with the whole number X = 2^E * m below 2^53, m in [1, 2).
     // x / sqrt2 then lies on the grid of 2^-1074: it is X / sqrt2 rounded to a whole number R.
     // R reaches 2^E exactly when X / sqrt2 >= 2^E - 1/2 (a tie rounds up to the even 2^E),
-    // that is when m - sqrt2 >= -sqrt2 * 2^-(E+1); both sides are exact (m and sqrt2 lie within
-    // a factor 2 of each other), so the comparison is exact, and no subnormal is divided.
+    // that is when sqrt2 - m <= sqrt2 * 2^-(E+1). With m and sqrt2 as 53-bit whole numbers
+    // M and S (significands), that is S - M <= S / 2^(E+1), and as S - M is whole, S - M <=
+    // floor(S / 2^(E+1)): an exact integer comparison, and no subnormal is divided.
     // Otherwise R lies in [2^(E-1), 2^E). The split of R * 2^-1074 is in range from R >= 2^50,
-    // so from E = 50 up; below, beyond the range, x itself is split exactly: the same test
-    // against 0, as for a normal x.
+    // so from E = 50 up; below, beyond the range, x itself is split exactly: the same
+    // comparison against 0, as for a normal x.
     const uint64_t whole = (bits & kMantissaMask) | (BiasedExponent(bits) == 1 ? kHiddenBit : 0);
     const int top = 63 - std::countl_zero(whole);  // E
     const uint64_t significand = (whole << (kMantissaBits - top)) & kMantissaMask;
-    const double m = FromBits(significand | ExponentField(kBias));
-    const double roundsUpFrom = top >= 50 ? -kSqrt2 * PowerOfTwo(-(top + 1)) : 0.0;
-    const int up = m - kSqrt2 >= roundsUpFrom ? 1 : 0;
+    const int64_t below = static_cast<int64_t>(kSqrt2Mantissa) - static_cast<int64_t>(significand);
+    const int64_t roundsUpWithin =
+        top >= 50 ? static_cast<int64_t>((kSqrt2Mantissa | kHiddenBit) >> (top + 1)) : 0;
+    const int up = below <= roundsUpWithin ? 1 : 0;
     e = top + up - 1074;
     reduced = FromBits(significand | ExponentField(kBias - up));  // X / 2^(E + up): m or m / 2
   }

@@ -177,6 +177,15 @@ TEST(NumericReference, NaturalLogSweep) {
   for (uint64_t bits = 0x0004000000000000; bits < 0x0030000000000000; bits += 0x0000123456789ab) {
     cases.push_back({Routine::NaturalLog, D(bits), 0.0, 0});
   }
+  // Below 2^-1021, x = X * 2^-1074 and x / sqrt2 rounds up to the next power of two from
+  // X = sqrt2 * 2^E - sqrt2 / 2 on: either side of that point for every E.
+  for (int top = 1; top <= 52; ++top) {
+    const auto near = static_cast<int64_t>(0x1.6a09e667f3bcdp+0 * (0x1p+0 * (int64_t{1} << top)) -
+                                           0x1.6a09e667f3bcdp-1);
+    for (int64_t whole = near - 3; whole <= near + 3; ++whole) {
+      cases.push_back({Routine::NaturalLog, D(static_cast<uint64_t>(whole)), 0.0, 0});
+    }
+  }
   EXPECT_GE(CompareAll(cases), 2044 * 8);
 }
 
