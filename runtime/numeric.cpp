@@ -20,6 +20,11 @@ constexpr double kInt32Lowest = -0x1p+31;  // -2147483648
 constexpr double kInt32Beyond = 0x1p+31;   // 2147483648, the first value whose floor is too big
 constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on integer exponents
 
+// Exponential: the reciprocal of ln 2, rounded once, and how near a whole number a sum taken
+// with it may come before the reduction count is found by the written division instead.
+constexpr double kInvLn2 = 1 / kLn2;
+constexpr double kNearWhole = 0x1p-30;
+
 // Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
 // the result is +0. Both lie well inside the int range of n.
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
@@ -43,6 +48,13 @@ uint64_t ExponentField(int biased) { return static_cast<uint64_t>(biased) << kMa
 
 // 2^n for -1022 <= n <= 1023, a normal double.
 double PowerOfTwo(int n) { return FromBits(ExponentField(n + kBias)); }
+
+// FloorToInt for z within (-2049, 1025), without branches: truncation, one less where that
+// went up.
+int32_t FloorWithin(double z) {
+  const int32_t truncated = static_cast<int32_t>(z);
+  return truncated - static_cast<int32_t>(z < truncated);
+}
 
 // x * 2^n by its exponent field alone, when x is normal and so is the result: every product of
 // ScaleByPowerOfTwo's loop is then exact. False, with *result untouched, otherwise.
@@ -181,10 +193,14 @@ double Exponential(double x) {
   // chain of divisions, and a mispredicted branch there throws the overlapping work away.
   // q - 0.5 is q + (-0.5), the same rounding; the bool converts to 1 or 0 exactly.
   const double half = static_cast<double>(x >= 0) - kHalf;
-  const double z = x / kLn2 + half;
-  // FloorToInt for z within (-2049, 1025): truncation, one less where that went up.
-  const int32_t truncated = static_cast<int32_t>(z);
-  const int32_t n = truncated - static_cast<int32_t>(z < truncated);
+  // n = floor(x / ln2 + half). For |x| < 1420, x * (1 / ln2) lies within 2^-39 of x / ln2, and
+  // so does the sum with half of the written one: where that sum is further than 2^-30 from a
+  // whole number, both have the same floor, and the division (the longest step before the
+  // continued fraction can start) is left out. Closer to a whole number, divide as written.
+  const double approximate = x * kInvLn2 + half;
+  int32_t n = FloorWithin(approximate);
+  const double fraction = approximate - n;  // exact: in [0, 1), on approximate's grid
+  if (!(fraction > kNearWhole && fraction < 1 - kNearWhole)) n = FloorWithin(x / kLn2 + half);
   const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;

@@ -26,7 +26,7 @@ namespace {
 constexpr int kBatch = 1024;          // arguments per benchmark iteration
 constexpr int kRounds = 7;            // each routine and its baseline in turn; the fastest counts
 constexpr double kMinSeconds = 0.03;  // per round
-constexpr int kFloorRounds = 3 * kRounds;
+constexpr int kFloorRunsPerRound = 3;
 
 // Deterministic arguments: splitmix64 mapped onto the ranges below.
 struct Rng {
@@ -332,23 +332,22 @@ int main(int argc, char** argv) {
 
   benchmark::Initialize(&argc, argv);
   const std::vector<Pair> pairs = NumericPairs();
-  for (const Pair& p : pairs) {
-    for (int round = 0; round < kRounds; ++round) {
+  Rng rng{40};
+  for (int i = 0; i < kBatch; ++i) Dividends.push_back(rng.Uniform(1, 2));
+  // Round after round of everything, so that a burst of other work on the machine disturbs a
+  // few rounds of many benchmarks rather than every round of one. The floor's parts run
+  // several times a round: a floor taken from disturbed rounds would flatter every ratio.
+  for (int round = 0; round < kRounds; ++round) {
+    for (const Pair& p : pairs) {
       Register(p.routine + "/" + p.arguments, p.ours, &p.args);
       Register(p.baseline + "/" + p.routine + "/" + p.arguments, p.theirs, &p.args);
     }
-  }
-  Rng rng{40};
-  for (int i = 0; i < kBatch; ++i) Dividends.push_back(rng.Uniform(1, 2));
-  for (int round = 0; round < kRounds; ++round) {
     benchmark::RegisterBenchmark("string pair", StringPair)->MinTime(kMinSeconds);
     benchmark::RegisterBenchmark("malloc/free", MallocPair)->MinTime(kMinSeconds);
-  }
-  // The floor's parts get more rounds: a floor taken from a disturbed round would flatter
-  // every ratio measured against it.
-  for (int round = 0; round < kFloorRounds; ++round) {
-    benchmark::RegisterBenchmark("division", Division)->MinTime(kMinSeconds);
-    benchmark::RegisterBenchmark("lock pair", LockPair)->MinTime(kMinSeconds);
+    for (int part = 0; part < kFloorRunsPerRound; ++part) {
+      benchmark::RegisterBenchmark("division", Division)->MinTime(kMinSeconds);
+      benchmark::RegisterBenchmark("lock pair", LockPair)->MinTime(kMinSeconds);
+    }
   }
 
   FastestReporter reporter;
