@@ -20,6 +20,11 @@ constexpr double kInt32Lowest = -0x1p+31;  // -2147483648
 constexpr double kInt32Beyond = 0x1p+31;   // 2147483648, the first value whose floor is too big
 constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on integer exponents
 
+// Exponential: the reciprocal of ln 2, rounded once, and how near a whole number a sum taken
+// with it may come before the reduction count is found by the written division instead.
+constexpr double kInvLn2 = 1 / kLn2;
+constexpr double kNearWhole = 0x1p-30;
+
 // Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
 // the result is +0. Both lie well inside the int range of n.
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
@@ -43,6 +48,24 @@ uint64_t ExponentField(int biased) { return static_cast<uint64_t>(biased) << kMa
 
 // 2^n for -1022 <= n <= 1023, a normal double.
 double PowerOfTwo(int n) { return FromBits(ExponentField(n + kBias)); }
+
+// FloorToInt for z within (-2049, 1025), without branches: truncation, one less where that
+// went up.
+int32_t FloorWithin(double z) {
+  const int32_t truncated = static_cast<int32_t>(z);
+  return truncated - static_cast<int32_t>(z < truncated);
+}
+
+// x * 2^n by its exponent field alone, when x is normal and so is the result: every product of
+// ScaleByPowerOfTwo's loop is then exact. False, with *result untouched, otherwise.
+bool ScaleWithinNormals(uint64_t bits, int32_t n, double* result) {
+  const int biased = BiasedExponent(bits);
+  const int64_t scaled = int64_t{biased} + n;
+  if (n > 1023 || biased == 0 || biased == kBiasedInfinite || scaled < 1 || scaled > kBiasedHighest)
+    return false;
+  *result = FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
+  return true;
+}
 
 // ScaleByPowerOfTwo's loop as written, for the cases where products may round.
 double ScaleStepByStep(double x, int32_t n) {
@@ -101,27 +124,24 @@ double IntegerPower(double x, int32_t n) {
 }
 
 double ScaleByPowerOfTwo(double x, int32_t n) {
-  // A count of 0 runs no pass of the loop: x comes back untouched, a signalling NaN included,
-  // where a product by 2^0 would quiet it.
-  if (n == 0) return x;
   const uint64_t bits = BitsOf(x);
   const int biased = BiasedExponent(bits);
+  // A zero, an infinity or a NaN is its own answer for every count. The loop would multiply it
+  // by a factor that has overflowed to infinity or underflowed to 0 and make a NaN of 0 * inf,
+  // and a count of 0, where the loop runs no pass, must not quiet a signalling NaN either.
+  if (n == 0 || x == 0 || biased == kBiasedInfinite) return x;
   // Normal x, normal result, every factor finite (n <= 1023; n >= -2047 follows): each product of
   // the loop is a normal number times a power of two, so exact, and only the exponent moves.
-  if (n <= 1023 && biased != 0 && biased != kBiasedInfinite) {
-    const int64_t scaled = int64_t{biased} + n;
-    if (scaled >= 1 && scaled <= kBiasedHighest) {
-      return FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
-    }
-  }
+  double scaled = 0.0;
+  if (ScaleWithinNormals(bits, n, &scaled)) return scaled;
   if (n >= 0) {
     // The products grow, stay exact until the first one overflows, and infinity then stays:
     // one product by 2^n rounds the same way.
     if (n <= 1023) return x * PowerOfTwo(n);
-    // The factor passed 2^1024 = infinity: x times infinity, a NaN for a zero x.
+    // The factor passed 2^1024 = infinity: x, finite and not zero, times infinity.
     return x * kInfinity;
   }
-  // The factor reached 2^-2048 = 0: x times 0, a NaN for an infinite x.
+  // The factor reached 2^-2048 = 0: x, finite and not zero, times 0.
   if (n <= -2048) return x * 0.0;
   // The result is subnormal or zero. The products stay exact as long as they are normal: when
   // they are all normal up to the last factor (the top bit of |n|), take them at once and round
@@ -129,15 +149,15 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   const uint32_t count = 0u - static_cast<uint32_t>(n);  // 1 to 2047
   const uint32_t lastCount = std::bit_floor(count);      // the last factor is 2^-lastCount
   const uint32_t below = count - lastCount;
-  if (biased != 0 && biased != kBiasedInfinite && static_cast<int64_t>(biased) - below >= 1) {
+  if (biased != 0 && static_cast<int64_t>(biased) - below >= 1) {
     const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
     // Normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
     const double lastFactor = lastCount <= 512 ? PowerOfTwo(-static_cast<int>(lastCount))
                                                : FromBits(uint64_t{1} << (kMantissaBits - 2));
     return exactPart * lastFactor;
   }
-  // Subnormal x, zero, infinity, NaN, or products that go subnormal early: they may round more
-  // than once, so take them one by one.
+  // Subnormal x, or products that go subnormal early: they may round more than once, so take
+  // them one by one.
   return ScaleStepByStep(x, n);
 }
 
@@ -169,8 +189,18 @@ double Exponential(double x) {
   if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
   if (x >= kExpInfiniteFrom) return kInfinity;
   if (x <= kExpZeroFrom) return 0.0;
-  const double z = x >= 0 ? x / kLn2 + kHalf : x / kLn2 - kHalf;
-  const int32_t n = FloorToInt(z);
+  // Without branches on x's sign: inside RealPower that sign is known only at the end of a long
+  // chain of divisions, and a mispredicted branch there throws the overlapping work away.
+  // q - 0.5 is q + (-0.5), the same rounding; the bool converts to 1 or 0 exactly.
+  const double half = static_cast<double>(x >= 0) - kHalf;
+  // n = floor(x / ln2 + half). For |x| < 1420, x * (1 / ln2) lies within 2^-39 of x / ln2, and
+  // so does the sum with half of the written one: where that sum is further than 2^-30 from a
+  // whole number, both have the same floor, and the division (the longest step before the
+  // continued fraction can start) is left out. Closer to a whole number, divide as written.
+  const double approximate = x * kInvLn2 + half;
+  int32_t n = FloorWithin(approximate);
+  const double fraction = approximate - n;  // exact: in [0, 1), on approximate's grid
+  if (!(fraction > kNearWhole && fraction < 1 - kNearWhole)) n = FloorWithin(x / kLn2 + half);
   const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;
@@ -179,6 +209,8 @@ double Exponential(double x) {
   g = s / (g + 10);
   g = s / (g + 6);
   const double q = ((g + 2) + r) / ((g + 2) - r);
+  double result = 0.0;
+  if (ScaleWithinNormals(BitsOf(q), n, &result)) return result;
   return ScaleByPowerOfTwo(q, n);
 }
 
@@ -193,33 +225,24 @@ double NaturalLog(double x) {
     // (e = 1024) the same split serves beyond the range.
     reduced = SplitAtSqrt2(bits, &e);
   } else {
-    // x < 2^-1021: x / sqrt2 rounds on the subnormal grid, to (the whole number nearest
-    // X / sqrt2) * 2^-1074 with X = x * 2^1074, and its exponent depends on that rounding.
-    // X / sqrt2 is taken in the normal range instead, since arithmetic on subnormals stalls
-    // some processors: rounding is monotonic, so the quotient q, within half an ulp of X / sqrt2,
-    // tells on which side of 2^(j+1) - 0.5 (where the rounding steps up to 2^(j+1)) X / sqrt2
-    // lies, unless q is that very value.
+    // x < 2^-1021, x = X * 2^-1074 with the whole number X = 2^E * m below 2^53, m in [1, 2).
+    // x / sqrt2 then lies on the grid of 2^-1074: it is X / sqrt2 rounded to a whole number R.
+    // R reaches 2^E exactly when X / sqrt2 >= 2^E - 1/2 (a tie rounds up to the even 2^E),
+    // that is when sqrt2 - m <= sqrt2 * 2^-(E+1). With m and sqrt2 as 53-bit whole numbers
+    // M and S (significands), that is S - M <= S / 2^(E+1), and as S - M is whole, S - M <=
+    // floor(S / 2^(E+1)): an exact integer comparison, and no subnormal is divided.
+    // Otherwise R lies in [2^(E-1), 2^E). The split of R * 2^-1074 is in range from R >= 2^50,
+    // so from E = 50 up; below, beyond the range, x itself is split exactly: the same
+    // comparison against 0, as for a normal x.
     const uint64_t whole = (bits & kMantissaMask) | (BiasedExponent(bits) == 1 ? kHiddenBit : 0);
-    const double scaled = static_cast<double>(static_cast<int64_t>(whole));  // X, exact
-    const double q = scaled / kSqrt2;                                        // below 2^52.5, normal
-    int32_t j = BiasedExponent(BitsOf(q)) - kBias;                           // 2^j <= q < 2^(j+1)
-    // Exact up to j = 51; for j = 52 it rounds to 2^53, which q never reaches, as it should not.
-    const double stepsUp = PowerOfTwo(j + 1) - kHalf;
-    if (q > stepsUp) {
-      j = j + 1;
-    } else if (q == stepsUp) {  // too close to tell: divide as written
-      SplitExponent(x / kSqrt2, &e);
-      j = e + 1073;
-    }
-    // Now x / sqrt2 lies in [2^(j-1074), 2^(j-1073)); it is in range from j = 50 up.
-    if (j >= 50) {
-      e = j - 1073;
-      reduced = scaled * PowerOfTwo(-1 - j);  // X * 2^-1074 / 2^e, exact
-    } else {
-      // Beyond the range: split x itself exactly.
-      reduced = SplitAtSqrt2(BitsOf(scaled), &e);
-      e = e - 1074;
-    }
+    const int top = 63 - std::countl_zero(whole);  // E
+    const uint64_t significand = (whole << (kMantissaBits - top)) & kMantissaMask;
+    const int64_t below = static_cast<int64_t>(kSqrt2Mantissa) - static_cast<int64_t>(significand);
+    const int64_t roundsUpWithin =
+        top >= 50 ? static_cast<int64_t>((kSqrt2Mantissa | kHiddenBit) >> (top + 1)) : 0;
+    const int up = below <= roundsUpWithin ? 1 : 0;
+    e = top + up - 1074;
+    reduced = FromBits(significand | ExponentField(kBias - up));  // X / 2^(E + up): m or m / 2
   }
   const double t = reduced - 1.0;
   double g = 0.0;
@@ -233,7 +256,9 @@ double NaturalLog(double x) {
 
 double RealPower(double x, double y) {
   if (y >= -kWholeExponentBound && y <= kWholeExponentBound) {
-    const int32_t n = FloorToInt(y);
+    // y equals its floor exactly when it is whole, and then the floor is the truncation: so
+    // truncate, which needs no branch on y's sign.
+    const int32_t n = static_cast<int32_t>(y);
     if (y == ToDouble(n)) return IntegerPower(x, n);
   }
   if (x > 0) return Exponential(y * NaturalLog(x));

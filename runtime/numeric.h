@@ -1,9 +1,14 @@
 // Numeric routines computed from the four arithmetic operations, bit for bit the same on
 // every build.
 //
-// Every operation is one IEEE double operation rounded to nearest, ties to even, in the order
-// each routine's description gives; there is no fused multiply-add, no wider intermediate and
-// no call into a maths library. The routines keep no state and may run on several threads.
+// Every operation is one IEEE double operation, rounded once, in the order each routine's
+// description gives; there is no fused multiply-add, no wider intermediate and no call into a
+// maths library. The routines keep no state and may run on several threads.
+//
+// They compute in the caller's rounding mode and neither set nor check it: the results below
+// hold in round-to-nearest with ties to even, the mode every thread starts in and the one this
+// program never leaves. Only FloorToInt rounds its own way: it truncates with a conversion that
+// ignores the mode, so it neither switches the caller's mode nor depends on it.
 //
 // Each routine also answers arguments outside the range its steps are written for; those
 // answers are marked "Beyond the range" below. NaN arguments come back as NaNs with their sign
@@ -34,8 +39,11 @@ double IntegerPower(double x, int32_t n);
 
 // x times 2 to the power n, as x multiplied by 2, 4, 16, 256, ... (0.5, 0.25, 0.0625, ... for
 // n < 0) for each set bit of |n|, lowest first. The factor itself overflows to infinity at
-// 2^1024 and underflows to 0 at 2^-2048, so (0.5, 1024) gives +infinity, (0, 1024) a NaN and
-// (infinity, -2048) a NaN; results in the subnormal range may round at more than one step.
+// 2^1024 and underflows to 0 at 2^-2048, so (0.5, 1024) gives +infinity and (2^1023, -2048)
+// gives +0; results in the subnormal range may round at more than one step.
+// A zero (keeping its sign), an infinity or a NaN comes back as it is, whatever n: so (0, 1024)
+// gives 0 and (infinity, -2048) infinity, where multiplying by the overflowed or underflowed
+// factor would make a NaN of 0 * infinity.
 double ScaleByPowerOfTwo(double x, int32_t n);
 
 // m and *e with x = m * 2^*e and 0.5 <= |m| < 1; m is exactly x / 2^*e. Zero of either sign and

@@ -21,14 +21,35 @@ namespace {
 // the processor while another thread holds it; taking it free costs one atomic exchange
 // and leaving it one store.
 std::atomic<bool> RegistryLocked{false};
+
+// The last block HeapResize was given or handed out and the room malloc gave it: the registry
+// table, which is resized on every allocation and mostly has the room already. Atomic only
+// because HeapRelease may run outside the registry's lock; every access is a plain load or
+// store on the processors we build for.
+std::atomic<void*> ResizedBlock{nullptr};
+std::size_t ResizedRoom = 0;
 }  // namespace
 
 void* HeapAllocateZeroed(std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
-  // malloc, then zeroing that the compiler does not fold back into calloc: glibc's calloc
-  // bypasses its per-thread cache of small blocks.
   void* block = std::malloc(bytes);
-  if (block != nullptr) explicit_bzero(block, bytes);
+  if (block == nullptr) return nullptr;
+  // The zeroing's target is hidden from the compiler, so that it does not fold malloc and the
+  // zeroing back into calloc: glibc's calloc bypasses its per-thread cache of small blocks.
+  unsigned char* bytesAt = static_cast<unsigned char*>(block);
+  asm volatile("" : "+r"(bytesAt));
+  // Most strings are short: two overlapping stores of 4 or 8 zero bytes instead of a call.
+  constexpr uint64_t kZero8 = 0;
+  constexpr uint32_t kZero4 = 0;
+  if (bytes >= 8 && bytes <= 16) {
+    std::memcpy(bytesAt, &kZero8, 8);
+    std::memcpy(bytesAt + bytes - 8, &kZero8, 8);
+  } else if (bytes >= 4 && bytes < 8) {
+    std::memcpy(bytesAt, &kZero4, 4);
+    std::memcpy(bytesAt + bytes - 4, &kZero4, 4);
+  } else {
+    std::memset(bytesAt, 0, bytes);
+  }
   return block;
 }
 
@@ -37,16 +58,53 @@ void* HeapAllocate(std::size_t bytes) {
   return std::malloc(bytes);
 }
 
-void* HeapResize(void* block, std::size_t bytes) {
+namespace {
+
+// HeapResize's full road: counted by the test hooks, asking malloc for the room of a block it
+// has not seen, and moving the block when the room runs out.
+[[gnu::noinline]] void* ResizeCounted(void* block, std::size_t bytes) {
   if (HeapRequestFails()) return nullptr;
-  // The registry table changes by one slot at a time; while the block already has the
-  // room, it stays where it is, as realloc would leave it, without realloc's cost.
-  if (malloc_usable_size(block) >= bytes) return block;
-  return std::realloc(block, bytes);
+  if (block != ResizedBlock.load(std::memory_order_relaxed)) {
+    ResizedRoom = malloc_usable_size(block);
+    ResizedBlock.store(block, std::memory_order_relaxed);
+  }
+  if (ResizedRoom >= bytes) return block;
+  void* resized = std::realloc(block, bytes);
+  if (resized != nullptr) {  // on failure the old block and its room stay as they were
+    ResizedRoom = malloc_usable_size(resized);
+    ResizedBlock.store(resized, std::memory_order_relaxed);
+  }
+  return resized;
+}
+
+// HeapRelease with a hook to tell, or of the block whose room HeapResize keeps: a freed table's
+// address may come back as a smaller block.
+[[gnu::noinline]] void ReleaseWatched(void* block) {
+  if (hooks.onHeapRelease != nullptr) hooks.onHeapRelease(block);
+  if (block == ResizedBlock.load(std::memory_order_relaxed)) {
+    ResizedBlock.store(nullptr, std::memory_order_relaxed);
+  }
+  std::free(block);
+}
+
+}  // namespace
+
+// The registry table changes by one slot at a time; while the block already has the room, it
+// stays where it is, as realloc would leave it, without realloc's cost. The common case stays
+// a few instructions without a frame of its own; the rest goes the full road.
+void* HeapResize(void* block, std::size_t bytes) {
+  if (hooks.heapRequestsBeforeFailure < 0 &&
+      block == ResizedBlock.load(std::memory_order_relaxed) && bytes <= ResizedRoom) {
+    return block;
+  }
+  return ResizeCounted(block, bytes);
 }
 
 void HeapRelease(void* block) {
-  if (hooks.onHeapRelease != nullptr) hooks.onHeapRelease(block);
+  if (hooks.onHeapRelease != nullptr || block == ResizedBlock.load(std::memory_order_relaxed)) {
+    ReleaseWatched(block);
+    return;
+  }
   std::free(block);
 }
 

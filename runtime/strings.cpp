@@ -60,7 +60,7 @@ TrackedString AllocString(int32_t length) {
   void* grown = Registry.table != nullptr ? platform::HeapResize(Registry.table, bytes)
                                           : platform::HeapAllocate(bytes);
   if (grown != nullptr) {
-    Registry.table = static_cast<TrackedString*>(grown);
+    if (grown != Registry.table) Registry.table = static_cast<TrackedString*>(grown);
     Registry.table[Registry.count] = s;
     Registry.count = Registry.count + 1;
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "tools/numeric-eval/evaluate.h"
 
@@ -26,6 +27,8 @@ TEST(NumericEvaluator, AnswersEachRoutine) {
 
 TEST(NumericEvaluator, ExplainsLinesItCannotRead) {
   EXPECT_EQ("error: empty line", EvaluateLine(""));
+  EXPECT_EQ("error: line holds a zero byte",
+            EvaluateLine(std::string_view("Exponential 3ff0000000000000\0", 29)));
   EXPECT_EQ("error: unknown routine 'exponential'", EvaluateLine("exponential 3ff0000000000000"));
   EXPECT_EQ("error: Exponential takes 1 argument, got 0", EvaluateLine("Exponential"));
   EXPECT_EQ("error: RealPower takes 2 arguments, got 1",

@@ -45,6 +45,14 @@ bool Defined(const Case& c) {
   }
 }
 
+// The one deliberate difference from the written steps: ScaleByPowerOfTwo gives a zero, an
+// infinity or a NaN back as it is, where the steps multiply it by a factor that may have
+// overflowed to infinity or underflowed to 0, and 0 * infinity is a NaN.
+double ScaleAsIntended(double x, int32_t n) {
+  if (x == 0 || x - x != 0) return x;  // x - x is a NaN exactly for an infinity or a NaN
+  return reference::ScaleByPowerOfTwo(x, n);
+}
+
 // Both answers as text, so that a mismatch reads like the evaluator's output.
 struct Answers {
   std::string production;
@@ -64,7 +72,7 @@ Answers Evaluate(const Case& c) {
               Hex(Bits(reference::IntegerPower(c.x, c.n)))};
     case Routine::ScaleByPowerOfTwo:
       return {Hex(Bits(runtime::ScaleByPowerOfTwo(c.x, c.n))),
-              Hex(Bits(reference::ScaleByPowerOfTwo(c.x, c.n)))};
+              Hex(Bits(ScaleAsIntended(c.x, c.n)))};
     case Routine::SplitExponent: {
       int32_t e = 0;
       int32_t referenceE = 0;
@@ -121,15 +129,19 @@ TEST(NumericReference, GeneratedVectorsMatch) {
 }
 
 // Every count that a factor of the loop can make exact or not, for significands of every kind
-// and exponents either side of the subnormal range.
+// and exponents either side of the subnormal range; zeros, infinities and NaNs at every count.
 TEST(NumericReference, ScaleByPowerOfTwoSweep) {
   std::vector<Case> cases;
   const uint64_t significands[] = {0x0000000000000, 0x0000000000001, 0x000000000002f,
                                    0x8000000000000, 0x8000000000001, 0xfffffffffffff,
                                    0x5555555555555, 0xaaaaaaaaaaaab};
-  const uint64_t exponents[] = {0, 1, 2, 30, 500, 1023, 1500, 2045, 2046};
+  const uint64_t exponents[] = {0, 1, 2, 30, 500, 1023, 1500, 2045, 2046, 2047};
   for (const uint64_t significand : significands) {
     for (const uint64_t biased : exponents) {
+      // Signalling NaNs come back quiet from the 32-bit build (doubles return on the x87
+      // stack); the NaN tests cover them.
+      const bool signalling = biased == 2047 && significand != 0 && significand < 0x8000000000000;
+      if (signalling) continue;
       const double x = D(biased << 52 | significand);
       for (int32_t n = -2100; n <= 1100; ++n) {
         cases.push_back({Routine::ScaleByPowerOfTwo, x, 0.0, n});
@@ -164,6 +176,15 @@ TEST(NumericReference, NaturalLogSweep) {
   }
   for (uint64_t bits = 0x0004000000000000; bits < 0x0030000000000000; bits += 0x0000123456789ab) {
     cases.push_back({Routine::NaturalLog, D(bits), 0.0, 0});
+  }
+  // Below 2^-1021, x = X * 2^-1074 and x / sqrt2 rounds up to the next power of two from
+  // X = sqrt2 * 2^E - sqrt2 / 2 on: either side of that point for every E.
+  for (int top = 1; top <= 52; ++top) {
+    const auto near = static_cast<int64_t>(0x1.6a09e667f3bcdp+0 * (0x1p+0 * (int64_t{1} << top)) -
+                                           0x1.6a09e667f3bcdp-1);
+    for (int64_t whole = near - 3; whole <= near + 3; ++whole) {
+      cases.push_back({Routine::NaturalLog, D(static_cast<uint64_t>(whole)), 0.0, 0});
+    }
   }
   EXPECT_GE(CompareAll(cases), 2044 * 8);
 }

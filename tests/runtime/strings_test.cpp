@@ -38,6 +38,22 @@ TEST_F(StringRegistry, NewStringIsZeroFilledWithItsLengthBeforeIt) {
   EXPECT_EQ(LiveString(1), ten);
 }
 
+// A block the heap hands out again after a release still comes zero-filled, for each length
+// class of the zeroing: 4 to 7 bytes, 8 to 16, and longer.
+TEST_F(StringRegistry, ReusedBlocksComeZeroFilled) {
+  for (const int32_t length : {0, 2, 3, 11, 12, 40}) {
+    TrackedString used = AllocString(length);
+    ASSERT_NE(used, nullptr);
+    std::memset(used, 0xff, static_cast<size_t>(length) + 1);
+    ReleaseString(used);
+    TrackedString again = AllocString(length);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(runtime::StringLength(again), length);
+    for (int32_t i = 0; i <= length; ++i) EXPECT_EQ(again[i], '\0') << length << " at " << i;
+    ReleaseString(again);
+  }
+}
+
 TEST_F(StringRegistry, ReleasingTheMiddleOfThreeKeepsTheOthersInOrder) {
   TrackedString first = AllocString(1), middle = AllocString(2), last = AllocString(3);
   ReleaseString(middle);

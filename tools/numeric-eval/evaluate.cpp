@@ -108,6 +108,7 @@ const Entry kRoutines[] = {
 std::string EvaluateLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // a line ended CR LF
   if (line.empty()) return Error("empty line");
+  if (line.find('\0') != std::string_view::npos) return Error("line holds a zero byte");
 
   std::vector<std::string_view> words;
   for (size_t start = 0;;) {

@@ -3,7 +3,8 @@
 // Input: a routine name, then its arguments, separated by single spaces. A double is the 16 hex
 // digits of its bit pattern (3ff0000000000000 for 1), an int is decimal.
 // Output: a double as 16 lowercase hex digits, FloorToInt's int in decimal, SplitExponent's
-// mantissa and exponent separated by a space; "error: <reason>" for a line that does not parse.
+// mantissa and exponent separated by a space; "error: <reason>" for a line that does not parse,
+// a line holding a zero byte included.
 #pragma once
 
 #include <string>
