@@ -20,15 +20,21 @@ constexpr double kInt32Lowest = -0x1p+31;  // -2147483648
 constexpr double kInt32Beyond = 0x1p+31;   // 2147483648, the first value whose floor is too big
 constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on integer exponents
 
-// Exponential: the reciprocal of ln 2, rounded once, and how near a whole number a sum taken
-// with it may come before the reduction count is found by the written division instead.
+// Exponential: the reciprocal of ln 2, rounded once; a sum that rounds a product with it to a
+// multiple of 2^-32, whose bit pattern then counts in those units; how near a whole number such
+// a count may come before the reduction count is found by the written division instead.
 constexpr double kInvLn2 = 1 / kLn2;
-constexpr double kNearWhole = 0x1p-30;
-
+constexpr int kFractionBits = 32;
+constexpr double kFractionShift = 0x1.8p+20;  // 1.5 * 2^(52 - kFractionBits)
+constexpr uint64_t kFractionShiftBits = std::bit_cast<uint64_t>(kFractionShift);
+constexpr uint64_t kHalfUnit = uint64_t{1} << (kFractionBits - 1);
+constexpr uint32_t kNearWholeUnits = 16;  // 2^-28
 // Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
 // the result is +0. Both lie well inside the int range of n.
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
 constexpr double kExpZeroFrom = -0x1.63p+10;    // -1420
+// Below this magnitude (709) neither bound is near; at it and above, the checks above are made.
+constexpr uint64_t kExpCheckedFromBits = std::bit_cast<uint64_t>(0x1.628p+9);
 
 constexpr int kMantissaBits = 52;
 constexpr uint64_t kMantissaMask = (uint64_t{1} << kMantissaBits) - 1;
@@ -185,22 +191,36 @@ double SplitExponent(double x, int32_t* e) {
   return FromBits((bits & ~kExponentMask) | ExponentField(kBiasedHalf));
 }
 
-double Exponential(double x) {
-  if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
-  if (x >= kExpInfiniteFrom) return kInfinity;
-  if (x <= kExpZeroFrom) return 0.0;
-  // Without branches on x's sign: inside RealPower that sign is known only at the end of a long
-  // chain of divisions, and a mispredicted branch there throws the overlapping work away.
-  // q - 0.5 is q + (-0.5), the same rounding; the bool converts to 1 or 0 exactly.
-  const double half = static_cast<double>(x >= 0) - kHalf;
-  // n = floor(x / ln2 + half). For |x| < 1420, x * (1 / ln2) lies within 2^-39 of x / ln2, and
-  // so does the sum with half of the written one: where that sum is further than 2^-30 from a
-  // whole number, both have the same floor, and the division (the longest step before the
-  // continued fraction can start) is left out. Closer to a whole number, divide as written.
-  const double approximate = x * kInvLn2 + half;
-  int32_t n = FloorWithin(approximate);
-  const double fraction = approximate - n;  // exact: in [0, 1), on approximate's grid
-  if (!(fraction > kNearWhole && fraction < 1 - kNearWhole)) n = FloorWithin(x / kLn2 + half);
+// The bodies of Exponential and NaturalLog, inlined into RealPower as well: there the two chains
+// of divisions run back to back, and a call, a return and the checks repeated between them take
+// room in the processor's window that would otherwise hold the next call's work.
+[[gnu::always_inline]] inline double ExponentialInline(double x) {
+  const uint64_t bits = BitsOf(x);
+  // One integer comparison of the magnitude lets the usual arguments past the checks: inside
+  // RealPower x comes at the end of a long chain of divisions, and every operation that waits
+  // for it there holds a place in the processor's window that the next call's work could use.
+  if ((bits & ~kSignBit) >= kExpCheckedFromBits) {
+    if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
+    if (x >= kExpInfiniteFrom) return kInfinity;
+    if (x <= kExpZeroFrom) return 0.0;
+  }
+  // n = floor(x / ln2 + half), half = 0.5 for x >= 0 (-0 included) and -0.5 below. For
+  // |x| < 1420, p = x * (1 / ln2) lies within 2^-41 of x / ln2, and the written sum of half and
+  // x / ln2 within 2^-42 of the exact one. Adding 1.5 * 2^20 rounds p to a multiple of 2^-32
+  // (|p| < 2049), and the bit pattern of that sum, less that of 1.5 * 2^20, counts p + half in
+  // units of 2^-32. Where that count is further than 16 units from a whole number, so is the
+  // written sum, and n is the count's whole part; the division (the longest step before the
+  // continued fraction can start) is left out, and no branch depends on x's sign, known late
+  // inside RealPower. Closer to a whole number, divide as written.
+  const uint64_t units = BitsOf(x * kInvLn2 + kFractionShift) - kFractionShiftBits;
+  const uint64_t halfUnits = bits > kSignBit ? 0u - kHalfUnit : kHalfUnit;  // x < 0 : x >= 0
+  const int64_t sumUnits = static_cast<int64_t>(units + halfUnits);
+  int32_t n = static_cast<int32_t>(sumUnits >> kFractionBits);  // floor: arithmetic shift
+  const uint32_t fraction = static_cast<uint32_t>(sumUnits);
+  if (fraction - kNearWholeUnits > UINT32_MAX - 2 * kNearWholeUnits) {
+    const double half = static_cast<double>(x >= 0) - kHalf;  // q - 0.5 is q + (-0.5)
+    n = FloorWithin(x / kLn2 + half);
+  }
   const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;
@@ -214,7 +234,7 @@ double Exponential(double x) {
   return ScaleByPowerOfTwo(q, n);
 }
 
-double NaturalLog(double x) {
+[[gnu::always_inline]] inline double NaturalLogInline(double x) {
   if (!(x > 0)) return 0.0;  // zero, negative or NaN
   if (x == kInfinity) return kInfinity;
   const uint64_t bits = BitsOf(x);
@@ -254,6 +274,10 @@ double NaturalLog(double x) {
   return (e * kLn2) + t / (g + 1);
 }
 
+double Exponential(double x) { return ExponentialInline(x); }
+
+double NaturalLog(double x) { return NaturalLogInline(x); }
+
 double RealPower(double x, double y) {
   if (y >= -kWholeExponentBound && y <= kWholeExponentBound) {
     // y equals its floor exactly when it is whole, and then the floor is the truncation: so
@@ -261,7 +285,7 @@ double RealPower(double x, double y) {
     const int32_t n = static_cast<int32_t>(y);
     if (y == ToDouble(n)) return IntegerPower(x, n);
   }
-  if (x > 0) return Exponential(y * NaturalLog(x));
+  if (x > 0) return ExponentialInline(y * NaturalLogInline(x));
   return 0.0;
 }
 
