@@ -29,12 +29,14 @@ constexpr double kFractionShift = 0x1.8p+20;  // 1.5 * 2^(52 - kFractionBits)
 constexpr uint64_t kFractionShiftBits = std::bit_cast<uint64_t>(kFractionShift);
 constexpr uint64_t kHalfUnit = uint64_t{1} << (kFractionBits - 1);
 constexpr uint32_t kNearWholeUnits = 16;  // 2^-28
+// Counts of p = x / ln2 in [-2048, 1023), where x lies within (-1420, 709.1): past neither of
+// Exponential's bounds.
+constexpr int64_t kUsualUnitsLow = -(int64_t{2048} << kFractionBits);
+constexpr uint64_t kUsualUnitsSpan = uint64_t{2048 + 1023} << kFractionBits;
 // Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
 // the result is +0. Both lie well inside the int range of n.
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
 constexpr double kExpZeroFrom = -0x1.63p+10;    // -1420
-// Below this magnitude (709) neither bound is near; at it and above, the checks above are made.
-constexpr uint64_t kExpCheckedFromBits = std::bit_cast<uint64_t>(0x1.628p+9);
 
 constexpr int kMantissaBits = 52;
 constexpr uint64_t kMantissaMask = (uint64_t{1} << kMantissaBits) - 1;
@@ -195,29 +197,29 @@ double SplitExponent(double x, int32_t* e) {
 // of divisions run back to back, and a call, a return and the checks repeated between them take
 // room in the processor's window that would otherwise hold the next call's work.
 [[gnu::always_inline]] inline double ExponentialInline(double x) {
-  const uint64_t bits = BitsOf(x);
-  // One integer comparison of the magnitude lets the usual arguments past the checks: inside
-  // RealPower x comes at the end of a long chain of divisions, and every operation that waits
-  // for it there holds a place in the processor's window that the next call's work could use.
-  if ((bits & ~kSignBit) >= kExpCheckedFromBits) {
-    if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
-    if (x >= kExpInfiniteFrom) return kInfinity;
-    if (x <= kExpZeroFrom) return 0.0;
-  }
   // n = floor(x / ln2 + half), half = 0.5 for x >= 0 (-0 included) and -0.5 below. For
   // |x| < 1420, p = x * (1 / ln2) lies within 2^-41 of x / ln2, and the written sum of half and
   // x / ln2 within 2^-42 of the exact one. Adding 1.5 * 2^20 rounds p to a multiple of 2^-32
-  // (|p| < 2049), and the bit pattern of that sum, less that of 1.5 * 2^20, counts p + half in
-  // units of 2^-32. Where that count is further than 16 units from a whole number, so is the
-  // written sum, and n is the count's whole part; the division (the longest step before the
-  // continued fraction can start) is left out, and no branch depends on x's sign, known late
-  // inside RealPower. Closer to a whole number, divide as written.
-  const uint64_t units = BitsOf(x * kInvLn2 + kFractionShift) - kFractionShiftBits;
-  const uint64_t halfUnits = bits > kSignBit ? 0u - kHalfUnit : kHalfUnit;  // x < 0 : x >= 0
-  const int64_t sumUnits = static_cast<int64_t>(units + halfUnits);
-  int32_t n = static_cast<int32_t>(sumUnits >> kFractionBits);  // floor: arithmetic shift
-  const uint32_t fraction = static_cast<uint32_t>(sumUnits);
-  if (fraction - kNearWholeUnits > UINT32_MAX - 2 * kNearWholeUnits) {
+  // (|p| < 2^19), and the bit pattern of that sum, less that of 1.5 * 2^20, counts p in units of
+  // 2^-32. Where p + 1/2 so counted is further than 16 units from a whole number, so is the
+  // written sum: n is the whole part of p + 1/2, one less for p < 0 (x < 0), and the division,
+  // the longest step before the continued fraction can start, is left out.
+  // The same count tells the usual arguments from those the checks below are for, so inside
+  // RealPower, where x comes at the end of a long chain of divisions, few operations wait for
+  // x, none of them a branch on its sign: each holds a place in the processor's window that the
+  // next call's work could use, and a mispredicted branch throws that work away.
+  const int64_t units = static_cast<int64_t>(BitsOf(x * kInvLn2 + kFractionShift) -
+                                             kFractionShiftBits);     // NaN: far out of range
+  const uint64_t upUnits = static_cast<uint64_t>(units) + kHalfUnit;  // p + 1/2
+  int32_t n = static_cast<int32_t>(static_cast<int64_t>(upUnits) >> kFractionBits) +
+              static_cast<int32_t>(units >> 63);  // floor: arithmetic shifts; -1 for p < 0
+  const uint32_t fraction = static_cast<uint32_t>(upUnits);
+  const bool usual = static_cast<uint64_t>(units - kUsualUnitsLow) < kUsualUnitsSpan;
+  // A count of 0 (|p| < 2^-33) does not tell x's sign.
+  if (!usual || units == 0 || fraction - kNearWholeUnits > UINT32_MAX - 2 * kNearWholeUnits) {
+    if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
+    if (x >= kExpInfiniteFrom) return kInfinity;
+    if (x <= kExpZeroFrom) return 0.0;
     const double half = static_cast<double>(x >= 0) - kHalf;  // q - 0.5 is q + (-0.5)
     n = FloorWithin(x / kLn2 + half);
   }
