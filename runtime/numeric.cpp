@@ -29,6 +29,7 @@ constexpr double kFractionShift = 0x1.8p+20;  // 1.5 * 2^(52 - kFractionBits)
 constexpr uint64_t kFractionShiftBits = std::bit_cast<uint64_t>(kFractionShift);
 constexpr uint64_t kHalfUnit = uint64_t{1} << (kFractionBits - 1);
 constexpr uint32_t kNearWholeUnits = 16;  // 2^-28
+constexpr int32_t kExpRoundedOnceFrom = -2045;
 // Counts of p = x / ln2 in [-2048, 1023), where x lies within (-1420, 709.1): past neither of
 // Exponential's bounds.
 constexpr int64_t kUsualUnitsLow = -(int64_t{2048} << kFractionBits);
@@ -46,7 +47,9 @@ constexpr uint64_t kSignBit = uint64_t{1} << 63;
 constexpr int kBias = 1023;
 constexpr int kBiasedInfinite = 0x7ff;
 constexpr int kBiasedHighest = 0x7fe;
-constexpr int kBiasedHalf = 1022;  // biased exponent of [0.5, 1)
+constexpr int kBiasedHalf = 1022;              // biased exponent of [0.5, 1)
+constexpr int kSubnormalUnitsExponent = 1074;  // 2^-1074, the unit of the subnormals
+constexpr double kUnitsRounder = 0x1p+52;
 constexpr uint64_t kSqrt2Mantissa = std::bit_cast<uint64_t>(kSqrt2) & kMantissaMask;
 
 uint64_t BitsOf(double x) { return std::bit_cast<uint64_t>(x); }
@@ -73,6 +76,22 @@ bool ScaleWithinNormals(uint64_t bits, int32_t n, double* result) {
     return false;
   *result = FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
   return true;
+}
+
+// x * 2^n rounded once to the subnormal grid (multiples of 2^-1074, ties to even), for a normal
+// x with biased exponent `biased` and a result below 2^-1022 (biased + n < 1). A multiplication
+// that makes or takes a subnormal is finished by microcode on some processors, which throws away
+// all the work in flight behind it; so the magnitude is scaled exactly to count units of
+// 2^-1074, a normal number below 2^52, and the sum with 2^52, whose units place is 1, rounds it
+// to a whole number of them: that sum's bits, less those of 2^52, are the result's. A carry up
+// to 2^53 gives 2^-1022, as it should.
+double RoundedBelowNormals(uint64_t bits, int biased, int32_t n) {
+  const uint64_t sign = bits & kSignBit;
+  const int64_t unitsExponent = int64_t{n} + kSubnormalUnitsExponent;
+  if (biased + unitsExponent < 1) return FromBits(sign);  // below 2^-1075: a zero of x's sign
+  const double units = FromBits((bits & ~kSignBit) +
+                                (static_cast<uint64_t>(unitsExponent) << kMantissaBits));  // exact
+  return FromBits(sign | (BitsOf(units + kUnitsRounder) - BitsOf(kUnitsRounder)));
 }
 
 // ScaleByPowerOfTwo's loop as written, for the cases where products may round.
@@ -158,11 +177,7 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   const uint32_t lastCount = std::bit_floor(count);      // the last factor is 2^-lastCount
   const uint32_t below = count - lastCount;
   if (biased != 0 && static_cast<int64_t>(biased) - below >= 1) {
-    const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
-    // Normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
-    const double lastFactor = lastCount <= 512 ? PowerOfTwo(-static_cast<int>(lastCount))
-                                               : FromBits(uint64_t{1} << (kMantissaBits - 2));
-    return exactPart * lastFactor;
+    return RoundedBelowNormals(bits, biased, n);
   }
   // Subnormal x, or products that go subnormal early: they may round more than once, so take
   // them one by one.
@@ -233,6 +248,10 @@ double SplitExponent(double x, int32_t* e) {
   const double q = ((g + 2) + r) / ((g + 2) - r);
   double result = 0.0;
   if (ScaleWithinNormals(BitsOf(q), n, &result)) return result;
+  // q is normal, so a result below the normals is rounded once at ScaleByPowerOfTwo's last
+  // product; for n down to -2045 its products are normal until then.
+  if (n < 0 && n >= kExpRoundedOnceFrom)
+    return RoundedBelowNormals(BitsOf(q), BiasedExponent(BitsOf(q)), n);
   return ScaleByPowerOfTwo(q, n);
 }
 
