@@ -208,6 +208,8 @@ double SplitExponent(double x, int32_t* e) {
   return FromBits((bits & ~kExponentMask) | ExponentField(kBiasedHalf));
 }
 
+namespace {
+
 // The bodies of Exponential and NaturalLog, inlined into RealPower as well: there the two chains
 // of divisions run back to back, and a call, a return and the checks repeated between them take
 // room in the processor's window that would otherwise hold the next call's work.
@@ -248,8 +250,8 @@ double SplitExponent(double x, int32_t* e) {
   const double q = ((g + 2) + r) / ((g + 2) - r);
   double result = 0.0;
   if (ScaleWithinNormals(BitsOf(q), n, &result)) return result;
-  // q is normal, so a result below the normals is rounded once at ScaleByPowerOfTwo's last
-  // product; for n down to -2045 its products are normal until then.
+  // q lies in about [0.7, 2.9): for n down to -2045 the products of ScaleByPowerOfTwo's loop are
+  // normal up to its last, so a result below the normals is rounded once, there.
   if (n < 0 && n >= kExpRoundedOnceFrom)
     return RoundedBelowNormals(BitsOf(q), BiasedExponent(BitsOf(q)), n);
   return ScaleByPowerOfTwo(q, n);
@@ -294,6 +296,8 @@ double SplitExponent(double x, int32_t* e) {
   }
   return (e * kLn2) + t / (g + 1);
 }
+
+}  // namespace
 
 double Exponential(double x) { return ExponentialInline(x); }
 
