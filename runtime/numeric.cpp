@@ -228,8 +228,9 @@ namespace {
   const int64_t units = static_cast<int64_t>(BitsOf(x * kInvLn2 + kFractionShift) -
                                              kFractionShiftBits);     // NaN: far out of range
   const uint64_t upUnits = static_cast<uint64_t>(units) + kHalfUnit;  // p + 1/2
-  int32_t n = static_cast<int32_t>(static_cast<int64_t>(upUnits) >> kFractionBits) +
-              static_cast<int32_t>(units >> 63);  // floor: arithmetic shifts; -1 for p < 0
+  // The whole part by an arithmetic shift (a floor), one less for p < 0.
+  int32_t n = static_cast<int32_t>(static_cast<int64_t>(upUnits) >> kFractionBits) -
+              static_cast<int32_t>(units < 0);
   const uint32_t fraction = static_cast<uint32_t>(upUnits);
   const bool usual = static_cast<uint64_t>(units - kUsualUnitsLow) < kUsualUnitsSpan;
   // A count of 0 (|p| < 2^-33) does not tell x's sign.
