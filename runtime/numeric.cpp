@@ -20,11 +20,20 @@ constexpr double kInt32Lowest = -0x1p+31;  // -2147483648
 constexpr double kInt32Beyond = 0x1p+31;   // 2147483648, the first value whose floor is too big
 constexpr double kWholeExponentBound = 2147483647.0;  // RealPower's bound on integer exponents
 
-// Exponential: the reciprocal of ln 2, rounded once, and how near a whole number a sum taken
-// with it may come before the reduction count is found by the written division instead.
+// Exponential: the reciprocal of ln 2, rounded once; a sum that rounds a product with it to a
+// multiple of 2^-32, whose bit pattern then counts in those units; how near a whole number such
+// a count may come before the reduction count is found by the written division instead.
 constexpr double kInvLn2 = 1 / kLn2;
-constexpr double kNearWhole = 0x1p-30;
-
+constexpr int kFractionBits = 32;
+constexpr double kFractionShift = 0x1.8p+20;  // 1.5 * 2^(52 - kFractionBits)
+constexpr uint64_t kFractionShiftBits = std::bit_cast<uint64_t>(kFractionShift);
+constexpr uint64_t kHalfUnit = uint64_t{1} << (kFractionBits - 1);
+constexpr uint32_t kNearWholeUnits = 16;  // 2^-28
+constexpr int32_t kExpRoundedOnceFrom = -2045;
+// Counts of p = x / ln2 in [-2048, 1023), where x lies within (-1420, 709.1): past neither of
+// Exponential's bounds.
+constexpr int64_t kUsualUnitsLow = -(int64_t{2048} << kFractionBits);
+constexpr uint64_t kUsualUnitsSpan = uint64_t{2048 + 1023} << kFractionBits;
 // Exponential: from here up n >= 1024 and the result is +infinity; from here down n <= -2048 and
 // the result is +0. Both lie well inside the int range of n.
 constexpr double kExpInfiniteFrom = 0x1.63p+9;  // 710
@@ -38,7 +47,9 @@ constexpr uint64_t kSignBit = uint64_t{1} << 63;
 constexpr int kBias = 1023;
 constexpr int kBiasedInfinite = 0x7ff;
 constexpr int kBiasedHighest = 0x7fe;
-constexpr int kBiasedHalf = 1022;  // biased exponent of [0.5, 1)
+constexpr int kBiasedHalf = 1022;              // biased exponent of [0.5, 1)
+constexpr int kSubnormalUnitsExponent = 1074;  // 2^-1074, the unit of the subnormals
+constexpr double kUnitsRounder = 0x1p+52;
 constexpr uint64_t kSqrt2Mantissa = std::bit_cast<uint64_t>(kSqrt2) & kMantissaMask;
 
 uint64_t BitsOf(double x) { return std::bit_cast<uint64_t>(x); }
@@ -65,6 +76,22 @@ bool ScaleWithinNormals(uint64_t bits, int32_t n, double* result) {
     return false;
   *result = FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
   return true;
+}
+
+// x * 2^n rounded once to the subnormal grid (multiples of 2^-1074, ties to even), for a normal
+// x with biased exponent `biased` and a result below 2^-1022 (biased + n < 1). A multiplication
+// that makes or takes a subnormal is finished by microcode on some processors, which throws away
+// all the work in flight behind it; so the magnitude is scaled exactly to count units of
+// 2^-1074, a normal number below 2^52, and the sum with 2^52, whose units place is 1, rounds it
+// to a whole number of them: that sum's bits, less those of 2^52, are the result's. A carry up
+// to 2^53 gives 2^-1022, as it should.
+double RoundedBelowNormals(uint64_t bits, int biased, int32_t n) {
+  const uint64_t sign = bits & kSignBit;
+  const int64_t unitsExponent = int64_t{n} + kSubnormalUnitsExponent;
+  if (biased + unitsExponent < 1) return FromBits(sign);  // below 2^-1075: a zero of x's sign
+  const double units = FromBits((bits & ~kSignBit) +
+                                (static_cast<uint64_t>(unitsExponent) << kMantissaBits));  // exact
+  return FromBits(sign | (BitsOf(units + kUnitsRounder) - BitsOf(kUnitsRounder)));
 }
 
 // ScaleByPowerOfTwo's loop as written, for the cases where products may round.
@@ -150,11 +177,7 @@ double ScaleByPowerOfTwo(double x, int32_t n) {
   const uint32_t lastCount = std::bit_floor(count);      // the last factor is 2^-lastCount
   const uint32_t below = count - lastCount;
   if (biased != 0 && static_cast<int64_t>(biased) - below >= 1) {
-    const double exactPart = FromBits(bits - (uint64_t{below} << kMantissaBits));
-    // Normal up to 2^-512, and 2^-1024 is the subnormal with bit 50 set.
-    const double lastFactor = lastCount <= 512 ? PowerOfTwo(-static_cast<int>(lastCount))
-                                               : FromBits(uint64_t{1} << (kMantissaBits - 2));
-    return exactPart * lastFactor;
+    return RoundedBelowNormals(bits, biased, n);
   }
   // Subnormal x, or products that go subnormal early: they may round more than once, so take
   // them one by one.
@@ -185,22 +208,39 @@ double SplitExponent(double x, int32_t* e) {
   return FromBits((bits & ~kExponentMask) | ExponentField(kBiasedHalf));
 }
 
-double Exponential(double x) {
-  if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
-  if (x >= kExpInfiniteFrom) return kInfinity;
-  if (x <= kExpZeroFrom) return 0.0;
-  // Without branches on x's sign: inside RealPower that sign is known only at the end of a long
-  // chain of divisions, and a mispredicted branch there throws the overlapping work away.
-  // q - 0.5 is q + (-0.5), the same rounding; the bool converts to 1 or 0 exactly.
-  const double half = static_cast<double>(x >= 0) - kHalf;
-  // n = floor(x / ln2 + half). For |x| < 1420, x * (1 / ln2) lies within 2^-39 of x / ln2, and
-  // so does the sum with half of the written one: where that sum is further than 2^-30 from a
-  // whole number, both have the same floor, and the division (the longest step before the
-  // continued fraction can start) is left out. Closer to a whole number, divide as written.
-  const double approximate = x * kInvLn2 + half;
-  int32_t n = FloorWithin(approximate);
-  const double fraction = approximate - n;  // exact: in [0, 1), on approximate's grid
-  if (!(fraction > kNearWhole && fraction < 1 - kNearWhole)) n = FloorWithin(x / kLn2 + half);
+namespace {
+
+// The bodies of Exponential and NaturalLog, inlined into RealPower as well: there the two chains
+// of divisions run back to back, and a call, a return and the checks repeated between them take
+// room in the processor's window that would otherwise hold the next call's work.
+[[gnu::always_inline]] inline double ExponentialInline(double x) {
+  // n = floor(x / ln2 + half), half = 0.5 for x >= 0 (-0 included) and -0.5 below. For
+  // |x| < 1420, p = x * (1 / ln2) lies within 2^-41 of x / ln2, and the written sum of half and
+  // x / ln2 within 2^-42 of the exact one. Adding 1.5 * 2^20 rounds p to a multiple of 2^-32
+  // (|p| < 2^19), and the bit pattern of that sum, less that of 1.5 * 2^20, counts p in units of
+  // 2^-32. Where p + 1/2 so counted is further than 16 units from a whole number, so is the
+  // written sum: n is the whole part of p + 1/2, one less for p < 0 (x < 0), and the division,
+  // the longest step before the continued fraction can start, is left out.
+  // The same count tells the usual arguments from those the checks below are for, so inside
+  // RealPower, where x comes at the end of a long chain of divisions, few operations wait for
+  // x, none of them a branch on its sign: each holds a place in the processor's window that the
+  // next call's work could use, and a mispredicted branch throws that work away.
+  const int64_t units = static_cast<int64_t>(BitsOf(x * kInvLn2 + kFractionShift) -
+                                             kFractionShiftBits);     // NaN: far out of range
+  const uint64_t upUnits = static_cast<uint64_t>(units) + kHalfUnit;  // p + 1/2
+  // The whole part by an arithmetic shift (a floor), one less for p < 0.
+  int32_t n = static_cast<int32_t>(static_cast<int64_t>(upUnits) >> kFractionBits) -
+              static_cast<int32_t>(units < 0);
+  const uint32_t fraction = static_cast<uint32_t>(upUnits);
+  const bool usual = static_cast<uint64_t>(units - kUsualUnitsLow) < kUsualUnitsSpan;
+  // A count of 0 (|p| < 2^-33) does not tell x's sign.
+  if (!usual || units == 0 || fraction - kNearWholeUnits > UINT32_MAX - 2 * kNearWholeUnits) {
+    if (x != x) return x + x;  // a NaN, quiet, sign and payload kept
+    if (x >= kExpInfiniteFrom) return kInfinity;
+    if (x <= kExpZeroFrom) return 0.0;
+    const double half = static_cast<double>(x >= 0) - kHalf;  // q - 0.5 is q + (-0.5)
+    n = FloorWithin(x / kLn2 + half);
+  }
   const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;
@@ -211,10 +251,14 @@ double Exponential(double x) {
   const double q = ((g + 2) + r) / ((g + 2) - r);
   double result = 0.0;
   if (ScaleWithinNormals(BitsOf(q), n, &result)) return result;
+  // q lies in about [0.7, 2.9): for n down to -2045 the products of ScaleByPowerOfTwo's loop are
+  // normal up to its last, so a result below the normals is rounded once, there.
+  if (n < 0 && n >= kExpRoundedOnceFrom)
+    return RoundedBelowNormals(BitsOf(q), BiasedExponent(BitsOf(q)), n);
   return ScaleByPowerOfTwo(q, n);
 }
 
-double NaturalLog(double x) {
+[[gnu::always_inline]] inline double NaturalLogInline(double x) {
   if (!(x > 0)) return 0.0;  // zero, negative or NaN
   if (x == kInfinity) return kInfinity;
   const uint64_t bits = BitsOf(x);
@@ -254,6 +298,12 @@ double NaturalLog(double x) {
   return (e * kLn2) + t / (g + 1);
 }
 
+}  // namespace
+
+double Exponential(double x) { return ExponentialInline(x); }
+
+double NaturalLog(double x) { return NaturalLogInline(x); }
+
 double RealPower(double x, double y) {
   if (y >= -kWholeExponentBound && y <= kWholeExponentBound) {
     // y equals its floor exactly when it is whole, and then the floor is the truncation: so
@@ -261,7 +311,7 @@ double RealPower(double x, double y) {
     const int32_t n = static_cast<int32_t>(y);
     if (y == ToDouble(n)) return IntegerPower(x, n);
   }
-  if (x > 0) return Exponential(y * NaturalLog(x));
+  if (x > 0) return ExponentialInline(y * NaturalLogInline(x));
   return 0.0;
 }
 

@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
       division, lockPair, mallocs);
 
   const FloorTarget floors[] = {
-      {"Exponential", {"typical", "extreme"}, kExponentialDivisions},
+      {"Exponential", {"typical", "extreme", "subnormal results"}, kExponentialDivisions},
       {"NaturalLog",
        {"typical", "huge", "tiny", "near 2^-1022", "subnormal", "top of range"},
        kNaturalLogDivisions},
