@@ -9,7 +9,7 @@ KIVOM_WAIT_SECONDS=${KIVOM_WAIT_SECONDS:-30}
 kivom_wait_until() {
   local what=$1 seen deadline=$((SECONDS + KIVOM_WAIT_SECONDS))
   shift
-  until seen=$("$@" 2>&1); do
+  until seen=$("$@" 2>/dev/null); do
     if [ "$SECONDS" -ge "$deadline" ]; then
       echo "awaited $what for $KIVOM_WAIT_SECONDS s; saw: '${seen}'" >&2
       return 1
@@ -23,7 +23,7 @@ kivom_wait_until() {
 kivom_wait_for() {
   local what=$1 expected=$2 seen deadline=$((SECONDS + KIVOM_WAIT_SECONDS))
   shift 2
-  until seen=$("$@" 2>&1) && [ "$seen" = "$expected" ]; do
+  until seen=$("$@" 2>/dev/null) && [ "$seen" = "$expected" ]; do
     if [ "$SECONDS" -ge "$deadline" ]; then
       echo "awaited $what to be '$expected' for $KIVOM_WAIT_SECONDS s; saw '$seen'" >&2
       return 1
