@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Waiting for a state with a deadline, for the scripts that drive kivom. A machine busy with
 # other work takes its time to reach a state, so a script reads until what it checks holds;
 # the deadline only ends a wait that can no longer succeed, and says what was awaited and

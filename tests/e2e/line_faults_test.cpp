@@ -82,9 +82,13 @@ TEST_F(LineFaults, LoneShiftJisLeadBytesDoNotUpsetTheReplyBox) {
 
 TEST_F(LineFaults, BytesFourHundredMillisecondsApartAreCutAtTheReadTimeOut) {
   PeerBehaves("--reply-text slow --byte-gap 400");
-  Press();
-  // The read ends 500 ms after it began: the bytes that came by then are shown.
-  const std::string shown = Reply();
+  // The read ends 500 ms after it began: the one or two bytes that came by then are shown.
+  // A busy machine can start the read or send the bytes late, so a few presses may try.
+  std::string shown;
+  for (int i = 0; i < kivom_test::kPressTries && (shown.empty() || shown.size() > 2); ++i) {
+    Press();
+    shown = Reply();
+  }
   EXPECT_GE(shown.size(), 1u);
   EXPECT_LE(shown.size(), 2u);
   EXPECT_EQ(std::string("slow").substr(0, shown.size()), shown);

@@ -26,7 +26,7 @@ case "$mode" in
     export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
     coproc PEER { exec "$peer" --echo --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
     peer_pid=$PEER_PID
-    read -r -t 10 line <&"${PEER[0]}" || kivom_die "the serial peer did not start"
+    read -r -t 30 line <&"${PEER[0]}" || kivom_die "awaited the serial peer's terminal for 30 s; it named none"
     kivom_map_com1 "$line"
     ;;
   unusable)
