@@ -33,6 +33,8 @@ constexpr double kReadTimeOutMs = 500;
 constexpr double kWriteTimeOutMs = 500;
 constexpr double kWineWorkMs = 400;
 constexpr double kLongestPressMs = kWriteTimeOutMs + kReadTimeOutMs + kWineWorkMs;
+// A read that waits for its time-out takes at least this long, timer granularity allowed for.
+constexpr double kShortestTimedOutReadMs = kReadTimeOutMs - 50;
 // A busy machine can only lengthen a press, so a check on its duration takes the quickest of
 // a few presses of the same kind.
 constexpr int kPressTries = 5;
