@@ -15,14 +15,16 @@ include(GoogleTest)
 
 # kivom_add_test(<name> SOURCES ... [LIBRARIES ...])
 # A GoogleTest program. Natively each test case becomes a ctest test; under Wine the
-# whole program is one ctest test, since each Wine start costs about a second.
+# whole program is one ctest test, since each Wine start costs about a second, with a time
+# limit of a minute (these programs take a few seconds on a busy machine).
 function(kivom_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "wine;${ARG_LABELS}" FIXTURES_REQUIRED wine)
+    set_tests_properties(${name} PROPERTIES LABELS "wine;${ARG_LABELS}" FIXTURES_REQUIRED wine
+      TIMEOUT 60)
   else()
     # The discovered tests' properties reach a generated script unquoted, so a list would
     # come apart there: the tests carry one label, the program's area.

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 namespace kivom_test {
 namespace {
-
-constexpr DWORD kPollMs = 10;
 
 // A Unix path from the environment, as Wine's drive Z: shows it.
 std::string PathFromEnvironment(const char* name) {
@@ -72,19 +71,28 @@ size_t LogMark(const char* variable) { return ReadLog(variable).size(); }
 
 std::vector<PeerEvent> LogEventsSince(const char* variable, size_t mark,
                                       const std::string& untilKind, int count, DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const std::string text = ReadLog(variable);
-    // Only whole lines: the peer may be writing the last one.
-    const size_t end = text.rfind('\n');
-    std::vector<PeerEvent> events = end == std::string::npos || end < mark
-                                        ? std::vector<PeerEvent>{}
-                                        : Parse(text.substr(mark, end + 1 - mark));
-    int seen = 0;
-    for (const PeerEvent& event : events) seen += event.kind == untilKind ? 1 : 0;
-    if (seen >= count || GetTickCount() - start > milliseconds) return events;
-    Sleep(kPollMs);
+  const auto kindCount = [&](const std::vector<PeerEvent>& events) {
+    return std::count_if(events.begin(), events.end(),
+                         [&](const PeerEvent& event) { return event.kind == untilKind; });
+  };
+  std::vector<PeerEvent> events = WaitUntil(
+      milliseconds,
+      [&] {
+        const std::string text = ReadLog(variable);
+        // Only whole lines: the writer may be in the middle of the last one.
+        const size_t end = text.rfind('\n');
+        return end == std::string::npos || end < mark ? std::vector<PeerEvent>{}
+                                                      : Parse(text.substr(mark, end + 1 - mark));
+      },
+      [&](const std::vector<PeerEvent>& seen) { return kindCount(seen) >= count; });
+  if (kindCount(events) < count) {
+    std::string kinds;
+    for (const PeerEvent& event : events) kinds += " " + event.kind;
+    ADD_FAILURE() << "awaited " << count << " \"" << untilKind << "\" events in the log "
+                  << variable << " names, for " << milliseconds << " ms; saw"
+                  << (kinds.empty() ? " none" : kinds);
   }
+  return events;
 }
 
 std::string EventBytes(const PeerEvent& event) {

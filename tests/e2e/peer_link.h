@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 namespace kivom_test {
 
 struct PeerEvent {
@@ -22,10 +24,10 @@ void PeerBehaves(const std::string& options);
 // The size of the log now; events after it are the ones a later action caused.
 size_t PeerLogMark();
 
-// The events logged after `mark`, waiting up to `milliseconds` until `count` events of
-// kind `untilKind` are among them.
+// The events logged after `mark`, waiting until `count` events of kind `untilKind` are among
+// them; a failure after `milliseconds` lists the events seen.
 std::vector<PeerEvent> PeerEventsSince(size_t mark, const std::string& untilKind, int count,
-                                       DWORD milliseconds);
+                                       DWORD milliseconds = kStateWaitMs);
 
 // The same for another log of that shape (such as the line recorder's), found through the
 // environment variable `variable`.

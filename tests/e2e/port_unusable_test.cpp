@@ -7,8 +7,13 @@ namespace {
 
 using kivom_test::RunningProgram;
 
-constexpr DWORD kBoxWaitMs = 5000;
 constexpr int kMessageTextId = 0xFFFF;  // the static that holds a message box's text
+
+// Waits for the box's text to be the port's failure message.
+testing::AssertionResult SaysPortUnusable(HWND box) {
+  return kivom_test::Eventually("the message box's text", kivom_test::ShiftJis(L"COM1が使えません"),
+                                [&] { return kivom_test::Text(GetDlgItem(box, kMessageTextId)); });
+}
 
 // The caption the platform gives a message box that has none.
 std::string DefaultCaption() {
@@ -23,10 +28,9 @@ TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
   // Posted: the press does not return while the box is open.
   PostMessageA(kivom_test::Control(program, 1005), BM_CLICK, 0, 0);
 
-  HWND box = kivom_test::FindProcessWindow(program, "#32770", kBoxWaitMs);
-  ASSERT_NE(box, nullptr) << "no message box";
-  EXPECT_EQ(kivom_test::Text(GetDlgItem(box, kMessageTextId)),
-            kivom_test::ShiftJis(L"COM1が使えません"));
+  HWND box = kivom_test::FindProcessWindow(program, "#32770");
+  ASSERT_NE(box, nullptr) << "awaited a message box; saw none";
+  EXPECT_TRUE(SaysPortUnusable(box));
   EXPECT_EQ(kivom_test::Text(box), DefaultCaption());
   EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
   EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
@@ -34,7 +38,7 @@ TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
   EXPECT_TRUE(IsWindowEnabled(program.form));     // no owner, so the form stays usable
 
   PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-  EXPECT_EQ(kivom_test::WaitForExit(program, kBoxWaitMs), 0u);
+  EXPECT_TRUE(kivom_test::EndsWithCode(program, 0));
   kivom_test::Discard(program);
 }
 
@@ -46,28 +50,18 @@ TEST(PortUnusable, SecondPressWhileTheBoxIsOpenNestsAndTheFirstBoxToReturnEndsTh
   ASSERT_NE(program.form, nullptr);
   HWND button = kivom_test::Control(program, 1005);
   PostMessageA(button, BM_CLICK, 0, 0);
-  HWND first = kivom_test::FindProcessWindow(program, "#32770", kBoxWaitMs);
-  ASSERT_NE(first, nullptr);
+  HWND first = kivom_test::FindProcessWindow(program, "#32770");
+  ASSERT_NE(first, nullptr) << "awaited the first press's message box; saw none";
+  ASSERT_TRUE(SaysPortUnusable(first));
 
   PostMessageA(button, BM_CLICK, 0, 0);
-  HWND second = nullptr;
-  const DWORD start = GetTickCount();
-  while (second == nullptr && GetTickCount() - start < kBoxWaitMs) {
-    HWND box = FindWindowExA(nullptr, nullptr, "#32770", nullptr);
-    for (; box != nullptr; box = FindWindowExA(nullptr, box, "#32770", nullptr)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(box, &owner);
-      if (owner == program.process.dwProcessId && box != first) second = box;
-    }
-    if (second == nullptr) Sleep(20);
-  }
-  ASSERT_NE(second, nullptr) << "the second press showed no box of its own";
-  EXPECT_EQ(kivom_test::Text(GetDlgItem(second, kMessageTextId)),
-            kivom_test::ShiftJis(L"COM1が使えません"));
+  HWND second = kivom_test::FindProcessWindow(program, "#32770", kivom_test::kStateWaitMs, first);
+  ASSERT_NE(second, nullptr) << "awaited a message box of the second press; saw none";
+  EXPECT_TRUE(SaysPortUnusable(second));
   EXPECT_EQ(kivom_test::WaitForExit(program, 0), static_cast<DWORD>(STILL_ACTIVE));
 
   PostMessageA(GetDlgItem(second, IDOK), BM_CLICK, 0, 0);
-  EXPECT_EQ(kivom_test::WaitForExit(program, kBoxWaitMs), 0u);
+  EXPECT_TRUE(kivom_test::EndsWithCode(program, 0));
   kivom_test::Discard(program);
 }
 

@@ -165,7 +165,7 @@ TEST(Soak, ExchangesInARowLeaveNothingBehind) {
       static_cast<size_t>(kPrivateMemoryGrowthBound));
 
   PostMessageA(MainWindowHandle, WM_CLOSE, 0, 0);
-  MainLoop();
+  EXPECT_TRUE(kivom_test::LoopEndsWithin(kivom_test::kStateWaitMs, MainLoop));
   EXPECT_EQ(LoopResult, 0);
 }
 

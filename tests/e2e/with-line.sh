@@ -36,7 +36,7 @@ case "$mode" in
     export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
     coproc PEER { exec "$peer" "${peer_options[@]}" --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
     peer_pid=$PEER_PID
-    read -r -t 10 line <&"${PEER[0]}" || kivom_die "the serial peer did not start"
+    read -r -t 30 line <&"${PEER[0]}" || kivom_die "awaited the serial peer's terminal for 30 s; it named none"
     kivom_map_com1 "$line"
     if [ "$mode" = recorded ]; then
       # Set only now: the Wine server started above runs without it.

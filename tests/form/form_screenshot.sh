@@ -4,6 +4,7 @@
 # Usage: form_screenshot.sh KIVOM_EXE PNG
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
+source "$(dirname "$0")/../../scripts/lib/wait.sh"
 
 program=$1 picture=$2
 DISPLAY=$(cat "$KIVOM_SESSION/display") || kivom_die "no test session display"
@@ -13,25 +14,22 @@ wine "$program" &
 wine_pid=$!
 trap 'kill $wine_pid 2>/dev/null || true' EXIT
 
-window=
-for _ in $(seq 200); do
-  window=$(xdotool search --name '^kivom$' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-  sleep 0.05
-done
-[ -n "$window" ] || kivom_die "the window kivom did not appear"
-sleep 0.5  # let the controls paint
+# Listed by name before it is mapped: wait until it is on the display.
+window=$(kivom_wait_until "the window kivom on the display" \
+  xdotool search --onlyvisible --name '^kivom$' | head -n 1) || kivom_die "no window kivom"
+# Painted: two pictures a moment apart are the same.
+pixels() { import -window "$window" rgb:- | md5sum; }
+settled() { local before; before=$(pixels) && sleep 0.2 && [ "$(pixels)" = "$before" ]; }
+kivom_wait_until "a settled picture of the window" settled >/dev/null ||
+  kivom_die "the window did not settle"
 import -window "$window" "$picture"
 echo "form picture: $picture"
 
 # Real key presses through the X server, to the focused window.
 xdotool windowfocus --sync "$window"
 xdotool key alt+F4
-for _ in $(seq 100); do
-  kill -0 $wine_pid 2>/dev/null || break
-  sleep 0.05
-done
-kill -0 $wine_pid 2>/dev/null && kivom_die "Alt+F4 did not close the program"
-wait $wine_pid && code=0 || code=$?
+code=0
+kivom_wait_exit $wine_pid || code=$?
 trap - EXIT
-[ "$code" -eq 0 ] || kivom_die "the program ended with exit code $code"
+[ "$code" -eq 0 ] || kivom_die "the program ended with exit code $code after Alt+F4"
 echo "closed with Alt+F4, exit code 0"

@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "runtime/strings.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -94,11 +95,11 @@ TEST_F(StartUpInProcess, ClassRecordsAreRegisteredAsSet) {
 }
 
 // Defined last, so it runs last: closing the form deletes the font and the brush and ends
-// the loop with the quit message.
+// the loop with the quit message. A watchdog ends a loop that the close did not end.
 TEST_F(StartUpInProcess, ClosingEndsTheLoopAndDeletesFontAndBrush) {
   const HGDIOBJ brush = NumericToHandle(FaceBrush);
   PostMessageA(MainWindowHandle, WM_CLOSE, 0, 0);
-  MainLoop();
+  EXPECT_TRUE(kivom_test::LoopEndsWithin(kivom_test::kStateWaitMs, MainLoop));
   EXPECT_EQ(LoopResult, 0);
   EXPECT_FALSE(IsWindow(MainWindowHandle));
   LOGFONTA font{};

@@ -77,11 +77,18 @@ TEST_F(FormWindow, ControlsMatchTheFormTable) {
 TEST_F(FormWindow, CommandsOtherThanAStartClickDoNothing) {
   ASSERT_NE(program.form, nullptr);
   // Focus notifications from the button, a click code from another control, and an
-  // accelerator-style command all leave the form as it was, with no message box.
-  SendMessageA(program.form, WM_COMMAND, MAKEWPARAM(1005, BN_SETFOCUS), 0);
-  SendMessageA(program.form, WM_COMMAND, MAKEWPARAM(1000, BN_CLICKED), 0);
-  SendMessageA(program.form, WM_COMMAND, MAKEWPARAM(1005, 1), 0);
-  EXPECT_EQ(kivom_test::FindProcessWindow(program, "#32770", 300), nullptr);
+  // accelerator-style command all leave the form as it was, with no message box. Each is
+  // handled when its send returns; a message box would hold the send until it closed.
+  for (const WPARAM command :
+       {MAKEWPARAM(1005, BN_SETFOCUS), MAKEWPARAM(1000, BN_CLICKED), MAKEWPARAM(1005, 1)}) {
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutA(program.form, WM_COMMAND, command, 0, SMTO_NORMAL,
+                                  kivom_test::kStateWaitMs, &result),
+              0)
+        << "awaited the handling of command " << std::hex << command << " for "
+        << kivom_test::kStateWaitMs << " ms; it did not return";
+  }
+  EXPECT_EQ(kivom_test::FindProcessWindow(program, "#32770", 0), nullptr);
   EXPECT_EQ(kivom_test::WaitForExit(program, 0), STILL_ACTIVE);
 }
 

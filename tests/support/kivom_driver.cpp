@@ -10,9 +10,8 @@ namespace {
 
 std::string programPath;
 
-constexpr DWORD kStartTimeoutMs = 20000;
-constexpr DWORD kPollMs = 20;
 constexpr int kTextBufferSize = 4096;
+constexpr int kStartButton = 1005;
 
 // A Unix path handed over by ctest becomes its Wine drive Z: path.
 std::string WindowsPath(std::string path) {
@@ -26,6 +25,7 @@ std::string WindowsPath(std::string path) {
 struct WindowSearch {
   DWORD processId;
   const char* className;
+  HWND other;
   HWND found;
 };
 
@@ -35,7 +35,8 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
   GetWindowThreadProcessId(window, &owner);
   char className[64] = {};
   GetClassNameA(window, className, sizeof className);
-  if (owner == search->processId && lstrcmpA(className, search->className) == 0) {
+  if (owner == search->processId && lstrcmpA(className, search->className) == 0 &&
+      window != search->other && IsWindowVisible(window)) {
     search->found = window;
     return FALSE;
   }
@@ -54,14 +55,16 @@ std::string ShiftJis(const wchar_t* text) {
   return bytes;
 }
 
-HWND FindProcessWindow(const RunningProgram& program, const char* className, DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    WindowSearch search{program.process.dwProcessId, className, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr || GetTickCount() - start > milliseconds) return search.found;
-    Sleep(kPollMs);
-  }
+HWND FindProcessWindow(const RunningProgram& program, const char* className, DWORD milliseconds,
+                       HWND other) {
+  return WaitUntil(
+      milliseconds,
+      [&] {
+        WindowSearch search{program.process.dwProcessId, className, other, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+      },
+      [](HWND found) { return found != nullptr; });
 }
 
 RunningProgram StartProgram() {
@@ -76,33 +79,26 @@ RunningProgram StartProgram() {
     ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
     return program;
   }
-  const DWORD start = GetTickCount();
-  while (program.form == nullptr && GetTickCount() - start < kStartTimeoutMs) {
-    HWND window = FindWindowA("NORMAL0", "kivom");
-    DWORD owner = 0;
-    if (window != nullptr) GetWindowThreadProcessId(window, &owner);
-    if (owner == program.process.dwProcessId) {
-      program.form = window;
-    } else {
-      Sleep(kPollMs);
-    }
-  }
+  program.form = WaitUntil(
+      kStateWaitMs,
+      [&] {
+        HWND window = FindWindowA("NORMAL0", "kivom");
+        DWORD owner = 0;
+        if (window != nullptr) GetWindowThreadProcessId(window, &owner);
+        return owner == program.process.dwProcessId ? window : nullptr;
+      },
+      [](HWND window) { return window != nullptr; });
   if (program.form == nullptr) {
-    ADD_FAILURE() << "the window \"kivom\" did not appear";
+    ADD_FAILURE() << "awaited the window \"kivom\" of the started process for " << kStateWaitMs
+                  << " ms; saw none";
     return program;
   }
   // The window is listed from the start of its creation: wait until the form has loaded
-  // (the button has its own text) and the program waits for input.
-  for (;;) {
-    HWND button = GetDlgItem(program.form, 1005);
-    if (button != nullptr && Text(button) != "Button1") break;
-    if (GetTickCount() - start > kStartTimeoutMs) {
-      ADD_FAILURE() << "the form did not finish loading";
-      break;
-    }
-    Sleep(kPollMs);
-  }
-  WaitForInputIdle(program.process.hProcess, kStartTimeoutMs);
+  // (the button, set last, has its own text) and the program waits for input.
+  EXPECT_TRUE(Eventually("the start button's text after the form loaded",
+                         ShiftJis(L"通信テスト開始"),
+                         [&] { return Text(GetDlgItem(program.form, kStartButton)); }));
+  WaitForInputIdle(program.process.hProcess, kStateWaitMs);
   return program;
 }
 
@@ -121,7 +117,7 @@ void SetText(HWND window, const std::string& text) {
 
 double PressStart(const RunningProgram& program) {
   const auto start = std::chrono::steady_clock::now();
-  SendMessageA(Control(program, 1005), BM_CLICK, 0, 0);
+  SendMessageA(Control(program, kStartButton), BM_CLICK, 0, 0);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   return took.count();
 }
@@ -134,9 +130,24 @@ DWORD WaitForExit(RunningProgram& program, DWORD milliseconds) {
   return code;
 }
 
+testing::AssertionResult EndsWithCode(RunningProgram& program, DWORD code) {
+  const DWORD seen = WaitForExit(program, kStateWaitMs);
+  if (seen == code) return testing::AssertionSuccess();
+  testing::AssertionResult failure = testing::AssertionFailure();
+  failure << "awaited the end of the process with exit code " << code << " for " << kStateWaitMs
+          << " ms; ";
+  if (seen == STILL_ACTIVE) return failure << "it still runs";
+  return failure << "it ended with exit code " << seen;
+}
+
 DWORD CloseProgram(RunningProgram& program) {
   PostMessageA(program.form, WM_CLOSE, 0, 0);
-  return WaitForExit(program, kStartTimeoutMs);
+  const DWORD code = WaitForExit(program, kStateWaitMs);
+  if (code == STILL_ACTIVE) {
+    ADD_FAILURE() << "awaited the end of the process for " << kStateWaitMs
+                  << " ms after WM_CLOSE; it still runs";
+  }
+  return code;
 }
 
 void Discard(RunningProgram& program) {

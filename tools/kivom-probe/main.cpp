@@ -2,6 +2,8 @@
 // scripts that drive the program with real mouse and keyboard input.
 //   kivom-probe center ID   screen coordinates of the centre of control ID: "X Y"
 //   kivom-probe text ID     the text of control ID, as its bytes
+//   kivom-probe focus ID    the id of the control that has the keyboard focus (0: none),
+//                           once control ID exists
 // It waits up to 20 seconds for the control. Exit code 2 on bad arguments, 1 when the
 // window or the control cannot be found.
 #include <windows.h>
@@ -29,7 +31,7 @@ HWND WaitForControl(int id) {
 }
 
 int Usage() {
-  std::fputs("usage: kivom-probe center|text CONTROL-ID\n", stderr);
+  std::fputs("usage: kivom-probe center|text|focus CONTROL-ID\n", stderr);
   return 2;
 }
 
@@ -58,6 +60,14 @@ int main(int argc, char** argv) {
     const auto length =
         SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     std::fwrite(text, 1, static_cast<size_t>(length), stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "focus") == 0) {
+    // The focus of the form's thread, which is the one that takes the keys.
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(control, nullptr), &thread);
+    std::printf("%d\n", thread.hwndFocus != nullptr ? GetDlgCtrlID(thread.hwndFocus) : 0);
     return 0;
   }
   return Usage();
