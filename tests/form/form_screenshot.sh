@@ -17,12 +17,7 @@ trap 'kill $wine_pid 2>/dev/null || true' EXIT
 # Listed by name before it is mapped: wait until it is on the display.
 window=$(kivom_wait_until "the window kivom on the display" \
   xdotool search --onlyvisible --name '^kivom$' | head -n 1) || kivom_die "no window kivom"
-# Painted: two pictures a moment apart are the same.
-pixels() { import -window "$window" rgb:- | md5sum; }
-settled() { local before; before=$(pixels) && sleep 0.2 && [ "$(pixels)" = "$before" ]; }
-kivom_wait_until "a settled picture of the window" settled >/dev/null ||
-  kivom_die "the window did not settle"
-import -window "$window" "$picture"
+kivom_window_picture "$window" "$picture"
 echo "form picture: $picture"
 
 # Real key presses through the X server, to the focused window.
