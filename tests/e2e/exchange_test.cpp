@@ -40,12 +40,7 @@ std::vector<PeerEvent> OfKind(const std::vector<PeerEvent>& events, const std::s
 class Exchange : public testing::Test {
  protected:
   static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
-  static void TearDownTestSuite() {
-    if (program.form != nullptr) {
-      EXPECT_EQ(kivom_test::CloseProgram(program), 0u);
-    }
-    kivom_test::Discard(program);
-  }
+  static void TearDownTestSuite() { kivom_test::CloseSuiteProgram(program); }
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
     PeerBehaves("--echo");

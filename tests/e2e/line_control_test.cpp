@@ -76,12 +76,7 @@ std::string LineFaults(const std::vector<PeerEvent>& events, double bytes, doubl
 class LineControl : public testing::Test {
  protected:
   static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
-  static void TearDownTestSuite() {
-    if (program.form != nullptr) {
-      EXPECT_EQ(kivom_test::CloseProgram(program), 0u);
-    }
-    kivom_test::Discard(program);
-  }
+  static void TearDownTestSuite() { kivom_test::CloseSuiteProgram(program); }
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
     kivom_test::PeerBehaves("--reply-text OK");

@@ -158,6 +158,13 @@ void Discard(RunningProgram& program) {
   program = RunningProgram{};
 }
 
+void CloseSuiteProgram(RunningProgram& program) {
+  if (program.form != nullptr) {
+    EXPECT_EQ(CloseProgram(program), 0u);
+  }
+  Discard(program);
+}
+
 }  // namespace kivom_test
 
 // The first argument left over by GoogleTest is the path of kivom.exe.

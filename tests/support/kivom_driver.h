@@ -58,6 +58,10 @@ DWORD CloseProgram(RunningProgram& program);
 // Ends the process if it still runs and closes its handles.
 void Discard(RunningProgram& program);
 
+// The end of a suite that shares one running program: closes the form, expects exit code 0,
+// and discards whatever is left.
+void CloseSuiteProgram(RunningProgram& program);
+
 // Waits for a visible top-level window of the process with the given class ("#32770" for a
 // message box), other than `other`. A message box is shown once its texts are set.
 HWND FindProcessWindow(const RunningProgram& program, const char* className,

@@ -242,6 +242,18 @@ int Ioctl(IoctlCall* real, int fd, unsigned long request, void* argument) {
   return modelled ? result : (*real)(fd, request, argument);
 }
 
+// A write to the port, under the port's lock, with what it wrote put on the modelled wire.
+template <typename RealWrite>
+ssize_t WriteToPort(RealWrite realWrite) {
+  pthread_mutex_lock(&ThePort.lock);
+  const ssize_t written = realWrite();
+  const int error = errno;
+  Written(written);
+  pthread_mutex_unlock(&ThePort.lock);
+  errno = error;
+  return written;
+}
+
 }  // namespace
 
 extern "C" {
@@ -269,24 +281,12 @@ int __ioctl_time64(int fd, unsigned long request, ...) {  // NOLINT(bugprone-res
 // The parameters are named as the C library declares them.
 ssize_t write(int fd, const void* buf, size_t n) {
   if (!IsPort(fd)) return Real.write(fd, buf, n);
-  pthread_mutex_lock(&ThePort.lock);
-  const ssize_t written = Real.write(fd, buf, n);
-  const int error = errno;
-  Written(written);
-  pthread_mutex_unlock(&ThePort.lock);
-  errno = error;
-  return written;
+  return WriteToPort([&] { return Real.write(fd, buf, n); });
 }
 
 ssize_t writev(int fd, const struct iovec* iovec, int count) {
   if (!IsPort(fd)) return Real.writev(fd, iovec, count);
-  pthread_mutex_lock(&ThePort.lock);
-  const ssize_t written = Real.writev(fd, iovec, count);
-  const int error = errno;
-  Written(written);
-  pthread_mutex_unlock(&ThePort.lock);
-  errno = error;
-  return written;
+  return WriteToPort([&] { return Real.writev(fd, iovec, count); });
 }
 
 int close(int fd) {
