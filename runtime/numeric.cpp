@@ -232,7 +232,10 @@ namespace {
   int32_t n = static_cast<int32_t>(static_cast<int64_t>(upUnits) >> kFractionBits) -
               static_cast<int32_t>(units < 0);
   const uint32_t fraction = static_cast<uint32_t>(upUnits);
-  const bool usual = static_cast<uint64_t>(units - kUsualUnitsLow) < kUsualUnitsSpan;
+  // Unsigned, so that a count far out of range (x far below -1420, or a NaN) wraps instead of
+  // overflowing.
+  const bool usual =
+      static_cast<uint64_t>(units) - static_cast<uint64_t>(kUsualUnitsLow) < kUsualUnitsSpan;
   // A count of 0 (|p| < 2^-33) does not tell x's sign.
   if (!usual || units == 0 || fraction - kNearWholeUnits > UINT32_MAX - 2 * kNearWholeUnits) {
     if (x != x) return x + x;  // a NaN, quiet, sign and payload kept

@@ -81,6 +81,7 @@ const UnaryCase kUnaryCases[] = {
     {"Exponential", Exponential, kMinusInf, kZero},
     {"Exponential", Exponential, 0x41d65a0bc0000000, kInf},   // 1.5e9
     {"Exponential", Exponential, 0xc1d65a0bc0000000, kZero},  // -1.5e9
+    {"Exponential", Exponential, 0xc140a1d000000000, kZero},  // -2180000: a count near 2^63
     {"Exponential", Exponential, kLargest, kInf},
     {"Exponential", Exponential, 0xffefffffffffffff, kZero},
     {"NaturalLog", NaturalLog, kOne, kZero},
