@@ -123,6 +123,14 @@ kivom_start_display() {
   kivom_die "could not start a virtual display"
 }
 
+# kivom_preload_recorder RECORDER-DIR LINE LOG: the Wine processes started from now on carry
+# the line recorder (tools/line-recorder, built in RECORDER-DIR) for the terminal LINE, logging
+# to LOG. ld.so's $LIB picks the i386 or the x86_64 build for each process.
+kivom_preload_recorder() {
+  export KIVOM_RECORDER_PORT=$2 KIVOM_RECORDER_LOG=$3
+  export LD_PRELOAD="$1/\$LIB/libline-recorder.so"
+}
+
 # Saves a PNG of the whole display.
 kivom_screenshot() {
   import -display "$DISPLAY" -window root "$1"

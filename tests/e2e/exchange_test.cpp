@@ -37,10 +37,8 @@ std::vector<PeerEvent> OfKind(const std::vector<PeerEvent>& events, const std::s
   return matching;
 }
 
-class Exchange : public testing::Test {
+class Exchange : public kivom_test::SharedProgram {
  protected:
-  static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
-  static void TearDownTestSuite() { kivom_test::CloseSuiteProgram(program); }
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
     PeerBehaves("--echo");
@@ -57,10 +55,7 @@ class Exchange : public testing::Test {
     return requests.empty() ? std::string() : EventBytes(requests[0]);
   }
   std::string Reply() { return kivom_test::Text(kivom_test::Control(program, kReceiveEdit)); }
-
-  static RunningProgram program;
 };
-RunningProgram Exchange::program;
 
 TEST_F(Exchange, TextArrivesWithACarriageReturnAndNoLineFeed) {
   PeerBehaves("--reply-text OK");

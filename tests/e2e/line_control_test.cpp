@@ -73,10 +73,8 @@ std::string LineFaults(const std::vector<PeerEvent>& events, double bytes, doubl
   return "";
 }
 
-class LineControl : public testing::Test {
+class LineControl : public kivom_test::SharedProgram {
  protected:
-  static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
-  static void TearDownTestSuite() { kivom_test::CloseSuiteProgram(program); }
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
     kivom_test::PeerBehaves("--reply-text OK");
@@ -119,10 +117,7 @@ class LineControl : public testing::Test {
     std::printf("RTS up %.3f ms after the last stop bit\n", tailMs);
     EXPECT_EQ(kivom_test::Text(kivom_test::Control(program, kReceiveEdit)), "OK");
   }
-
-  static kivom_test::RunningProgram program;
 };
-kivom_test::RunningProgram LineControl::program;
 
 TEST_F(LineControl, HundredByteRequest) { ExchangeOnUsedLine(std::string(99, 'R')); }
 

@@ -25,9 +25,8 @@ int Count(const std::vector<PeerEvent>& events, const std::string& kind) {
                                         [&](const PeerEvent& e) { return e.kind == kind; }));
 }
 
-class LineFaults : public testing::Test {
+class LineFaults : public kivom_test::SharedProgram {
  protected:
-  static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
   static void TearDownTestSuite() { kivom_test::Discard(program); }
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
@@ -44,9 +43,7 @@ class LineFaults : public testing::Test {
     Press();
     EXPECT_EQ(Reply(), "alive");
   }
-  static RunningProgram program;
 };
-RunningProgram LineFaults::program;
 
 TEST_F(LineFaults, FloodShowsTheFirstHundredBytes) {
   PeerBehaves("--flood");

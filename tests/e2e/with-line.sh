@@ -40,8 +40,7 @@ case "$mode" in
     kivom_map_com1 "$line"
     if [ "$mode" = recorded ]; then
       # Set only now: the Wine server started above runs without it.
-      export KIVOM_RECORDER_PORT=$line KIVOM_RECORDER_LOG=$work/line.log
-      export LD_PRELOAD="$recorder/\$LIB/libline-recorder.so"
+      kivom_preload_recorder "$recorder" "$line" "$work/line.log"
     fi
     ;;
   unusable)

@@ -30,13 +30,10 @@ const ExpectedControl kExpectedControls[] = {
     {1005, "Button", 0, kChild, 367, 284, 84, 34, L"通信テスト開始"},
 };
 
-class FormWindow : public testing::Test {
+class FormWindow : public kivom_test::SharedProgram {
  protected:
-  static void SetUpTestSuite() { program = kivom_test::StartProgram(); }
   static void TearDownTestSuite() { kivom_test::Discard(program); }
-  static RunningProgram program;
 };
-RunningProgram FormWindow::program;
 
 TEST_F(FormWindow, MainWindowHasTitleSizeAndClass) {
   ASSERT_NE(program.form, nullptr);

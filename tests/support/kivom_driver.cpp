@@ -158,7 +158,9 @@ void Discard(RunningProgram& program) {
   program = RunningProgram{};
 }
 
-void CloseSuiteProgram(RunningProgram& program) {
+RunningProgram SharedProgram::program;
+
+void SharedProgram::TearDownTestSuite() {
   if (program.form != nullptr) {
     EXPECT_EQ(CloseProgram(program), 0u);
   }

@@ -58,9 +58,15 @@ DWORD CloseProgram(RunningProgram& program);
 // Ends the process if it still runs and closes its handles.
 void Discard(RunningProgram& program);
 
-// The end of a suite that shares one running program: closes the form, expects exit code 0,
-// and discards whatever is left.
-void CloseSuiteProgram(RunningProgram& program);
+// The fixture of a suite whose tests share one running program, started before the first
+// test and closed (exit code 0 expected) after the last. A suite that ends the program its
+// own way hides TearDownTestSuite.
+class SharedProgram : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { program = StartProgram(); }
+  static void TearDownTestSuite();
+  static RunningProgram program;
+};
 
 // Waits for a visible top-level window of the process with the given class ("#32770" for a
 // message box), other than `other`. A message box is shown once its texts are set.
