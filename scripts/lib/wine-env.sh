@@ -107,20 +107,24 @@ kivom_check_com1() {
 }
 
 # Starts Xvfb on a free display number and exports DISPLAY; its pid is in $KIVOM_XVFB_PID.
+# Xvfb picks the number itself and names it once it accepts clients (-displayfd), so two
+# sessions starting at once never take the same display, and a slow start is waited for.
+KIVOM_DISPLAY_WAIT_TENTHS=300
 kivom_start_display() {
-  local n
-  for n in $(seq 90 150); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    KIVOM_XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
-      kill -0 "$KIVOM_XVFB_PID" 2>/dev/null || break
-      sleep 0.05
-    done
+  local named i number=
+  named=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  KIVOM_XVFB_PID=$!
+  for ((i = 0; i < KIVOM_DISPLAY_WAIT_TENTHS; i++)); do
+    number=$(head -n 1 "$named")
+    [[ "$number" =~ ^[0-9]+$ ]] && [ -e "/tmp/.X11-unix/X$number" ] && break
+    kill -0 "$KIVOM_XVFB_PID" 2>/dev/null || break
+    number=
+    sleep 0.1
   done
-  kivom_die "could not start a virtual display"
+  rm -f "$named"
+  [ -n "$number" ] || kivom_die "awaited a virtual display for 30 s; Xvfb named none"
+  export DISPLAY=":$number"
 }
 
 # kivom_preload_recorder RECORDER-DIR LINE LOG: the Wine processes started from now on carry

@@ -16,7 +16,10 @@ trap 'kill $wine_pid 2>/dev/null || true' EXIT
 
 # Listed by name before it is mapped: wait until it is on the display.
 window=$(kivom_wait_until "the window kivom on the display" \
-  xdotool search --onlyvisible --name '^kivom$' | head -n 1) || kivom_die "no window kivom"
+  xdotool search --onlyvisible --name '^kivom$' | head -n 1) ||
+  kivom_die "no window kivom; the program $(kill -0 $wine_pid 2>/dev/null && echo runs ||
+    echo ended), the display $DISPLAY shows: $(xdotool search --name . getwindowname %@ 2>&1 |
+    paste -sd, -)"
 kivom_window_picture "$window" "$picture"
 echo "form picture: $picture"
 
