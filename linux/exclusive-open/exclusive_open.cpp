@@ -144,7 +144,20 @@ long LockHolder(const char* lock_path) {
   return n > 0 ? strtol(text, nullptr, 10) : 0;
 }
 
-bool Alive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+// Whether the process lives: one that has ended and waits to be reaped (a zombie, state Z in
+// /proc/PID/stat, after the name in parentheses) holds nothing.
+bool Alive(long pid) {
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  char path[32];
+  snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  const int fd = Real.open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char stat_line[512] = {};
+  const ssize_t n = read(fd, stat_line, sizeof stat_line - 1);
+  Real.close(fd);
+  const char* name_end = n > 0 ? strrchr(stat_line, ')') : nullptr;
+  return name_end == nullptr || (name_end[1] != ' ' || (name_end[2] != 'Z' && name_end[2] != 'X'));
+}
 
 enum class LockFile { kRefused, kWritten, kNotWritable };
 
@@ -153,7 +166,12 @@ LockFile TakeLockFile(const char* lock_path) {
   if (Alive(LockHolder(lock_path))) return LockFile::kRefused;
   unlink(lock_path);  // stale, or none
   const int fd = Real.open(lock_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kLockFileMode);
-  if (fd < 0) return errno == EEXIST ? LockFile::kRefused : LockFile::kNotWritable;
+  if (fd < 0 && errno == EEXIST) {
+    // Taken meanwhile by a live holder; or stale but another user's, which this one may not
+    // remove from the sticky folder: it holds nothing, so it is only checked.
+    return Alive(LockHolder(lock_path)) ? LockFile::kRefused : LockFile::kNotWritable;
+  }
+  if (fd < 0) return LockFile::kNotWritable;
   char text[32];  // room for any long, though a PID has at most seven digits
   snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
   const bool written = write(fd, text, kLockFileBytes) == kLockFileBytes;

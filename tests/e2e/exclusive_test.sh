@@ -39,18 +39,20 @@ finish() {
 }
 trap finish EXIT
 
-# as COMMAND...: runs COMMAND as the user of the section, in that user's own environment.
-as() {
-  if [ "$user" = root ]; then
-    "$@"
-  else
-    local data=$user_home/.local/share/kivom
-    runuser -u "$user" -- env HOME="$user_home" USER="$user" KIVOM_DATA="$data" \
-      KIVOM_WINEPREFIX="$data/wine-prefix" WINEPREFIX="$data/wine-prefix" \
-      KIVOM_NO_PORT="$data/no-port" "$@"
-  fi
+# "${as[@]}" COMMAND...: COMMAND as the user of the section, in that user's own environment; a
+# simple command, so that a command put in the background is the process $! names.
+as=()
+as_user() {
+  local data
+  user=$1
+  user_home=$(getent passwd "$user" | cut -d: -f6)
+  data=$user_home/.local/share/kivom
+  as=()
+  [ "$user" = root ] ||
+    as=(runuser -u "$user" -- env HOME="$user_home" USER="$user" KIVOM_DATA="$data"
+      KIVOM_WINEPREFIX="$data/wine-prefix" WINEPREFIX="$data/wine-prefix" KIVOM_NO_PORT="$data/no-port")
 }
-probe() { as wine "$probe_exe" "$@" | tr -d '\r'; }
+probe() { "${as[@]}" wine "$probe_exe" "$@" | tr -d '\r'; }
 peer_requests() { grep -c ' request ' "$work/peer.log"; }
 peer_answers() { echo "$1" >"$work/control"; }
 
@@ -58,14 +60,14 @@ start_peer() {
   : >"$work/peer.log"
   chmod 666 "$work/peer.log"
   peer_answers --echo
-  coproc PEER { as "$KIVOM_ECHO_DEVICE" --log "$work/peer.log" --control "$work/control"; }
+  coproc PEER { exec "${as[@]}" "$KIVOM_ECHO_DEVICE" --log "$work/peer.log" --control "$work/control"; }
   peer_pid=$PEER_PID
   read -r -t 30 line <&"${PEER[0]}" || { echo "awaited the serial peer's terminal for 30 s" >&2; exit 1; }
 }
 
 # Starts kivom through its launcher on the peer's line, and waits for its window.
 start_kivom() {
-  as "$launcher" "$line" 2>>"$work/launcher.log" &
+  "${as[@]}" "$launcher" "$line" 2>>"$work/launcher.log" &
   kivom_pid=$!
   kivom_wait_until "kivom's window" xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
     kivom_wait_for "the send box" "" probe text 1000
@@ -107,11 +109,9 @@ close_kivom() {
 start_holder() {
   local what=$1
   shift
-  coproc HOLDER { "$@"; }
-  holder_pid=$HOLDER_PID
-  local said=
-  read -r -t 30 said <&"${HOLDER[0]}"
-  [ "$said" = held ] || { echo "awaited $what to hold the line; it said '$said'" >&2; return 1; }
+  "$@" >"$work/holder" 2>&1 &
+  holder_pid=$!
+  kivom_wait_for "$what to hold the line" held head -n 1 "$work/holder"
 }
 stop_holder() { kill "$holder_pid" 2>/dev/null; wait "$holder_pid" 2>/dev/null; holder_pid=; }
 
@@ -131,7 +131,7 @@ others_refused_during_exchange() {
   local attempt result
   for attempt in 1 2 3; do
     peer_answers --silent
-    as /usr/bin/python3 "$client" during "$line" >"$work/during" 2>&1 &
+    "${as[@]}" /usr/bin/python3 "$client" during "$line" >"$work/during" 2>&1 &
     local watcher=$!
     kivom_wait_for "the watcher" watching head -n 1 "$work/during" &&
       probe press 1005 &&
@@ -178,7 +178,7 @@ server_killed_inside_exchange() {
   local server
   start_kivom || return 1
   peer_answers --silent
-  as /usr/bin/python3 "$client" await-held "$line" >"$work/held" 2>&1 &
+  "${as[@]}" /usr/bin/python3 "$client" await-held "$line" >"$work/held" 2>&1 &
   local watcher=$!
   kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
     kivom_wait_exit "$watcher" || return 1
@@ -194,22 +194,22 @@ server_killed_inside_exchange() {
 }
 
 for user in root "$KIVOM_TEST_USER"; do
-  user_home=$(getent passwd "$user" | cut -d: -f6)
+  as_user "$user"
   start_peer
   lock_file=$(kivom_lock_file "$line")
   echo "== as $user, on $line"
   # The user's own prefix, made on first use, before anything waits for a window.
-  as bash -c 'source "$0" && kivom_prefix_ready' "$launcher" || exit 1
+  "${as[@]}" bash -c 'source "$0" && kivom_prefix_ready' "$launcher" || exit 1
   check "$user: a pyserial exclusive=True holder refuses kivom" \
-    refused_while pyserial as /usr/bin/python3 "$client" hold "$line"
+    refused_while pyserial "${as[@]}" /usr/bin/python3 "$client" hold "$line"
   check "$user: a TIOCEXCL holder refuses kivom" \
-    refused_while TIOCEXCL as /usr/bin/python3 "$client" hold-excl "$line"
+    refused_while TIOCEXCL "${as[@]}" /usr/bin/python3 "$client" hold-excl "$line"
   check "$user: inside an exchange, pyserial and picocom are refused, then granted" \
     eval 'start_kivom && others_refused_during_exchange'
   check "$user: three presses in a row each reach the device" eval 'three_presses_reach_device && close_kivom'
   if [ "$user" = root ]; then
     check "$user: picocom holding the line refuses kivom" \
-      refused_while picocom /usr/bin/python3 "$client" hold-picocom "$line"
+      refused_while picocom "${as[@]}" /usr/bin/python3 "$client" hold-picocom "$line"
     check "$user: a live UUCP lock file refuses kivom" live_lock_file_refuses
     check "$user: a stale UUCP lock file is removed, and kivom's own goes at the end" \
       stale_lock_file_is_removed

@@ -109,9 +109,13 @@ def main():
         fd = os.open(device, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         fcntl.ioctl(fd, termios.TIOCEXCL)
         hold_until_killed()
+        # As a careful holder leaves: a pseudo-terminal keeps the flag while its other side is open.
+        fcntl.ioctl(fd, termios.TIOCNXCL)
     elif mode in ("during", "await-held"):
         # A plain descriptor takes no lock, so kivom's open is not disturbed by it.
         fd = os.open(device, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        if exclusive_flag(fd):
+            sys.exit("the device was in exclusive mode before kivom's press")
         say("watching")
         await_flag(fd, True, "kivom's exclusive hold of the device")
         if mode == "await-held":
