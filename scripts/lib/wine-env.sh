@@ -9,102 +9,23 @@
 KIVOM_ROOT=${KIVOM_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 KIVOM_BUILD=${KIVOM_BUILD:-$KIVOM_ROOT/build}
 KIVOM_SESSION=$KIVOM_BUILD/wine-session      # display, pids and locks of the running session
+
+# The launcher's Wine set-up, on the build's own prefix and programs. This machine's serial
+# ports are not the project's: nothing here may lead COM1 to one.
+KIVOM_WINEPREFIX=${KIVOM_WINEPREFIX:-$KIVOM_BUILD/wine-prefix}
 KIVOM_NO_PORT=$KIVOM_BUILD/wine-no-port      # an empty folder: opening COM1 fails with access denied
-
-export WINEPREFIX=${KIVOM_WINEPREFIX:-$KIVOM_BUILD/wine-prefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEARCH=win64
-# No Mono, Gecko or menu entries: kivom needs none of them.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+KIVOM_DATA=$KIVOM_BUILD/kivom-data
+KIVOM_EXE=$KIVOM_BUILD/win32/kivom.exe
+KIVOM_ECHO_DEVICE=$KIVOM_BUILD/native/tools/serial-peer/serial-peer
+# ld.so's $LIB picks the i386 or the x86_64 build for each Wine server.
+KIVOM_EXCLUSIVE_OPEN="$KIVOM_BUILD/native/linux/exclusive-open/\$LIB/libkivom-exclusive-open.so"
+KIVOM_REFUSE_MACHINE_PORTS=1
+export KIVOM_WINEPREFIX KIVOM_NO_PORT KIVOM_DATA KIVOM_EXE KIVOM_ECHO_DEVICE KIVOM_EXCLUSIVE_OPEN \
+  KIVOM_REFUSE_MACHINE_PORTS
+source "$KIVOM_ROOT/scripts/lib/step.sh"
+mkdir -p "$KIVOM_SESSION"
 # Japanese locale: Wine's ANSI code page becomes 932 (Shift-JIS).
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-
-source "$(dirname "${BASH_SOURCE[0]}")/step.sh"
-
-kivom_die() { echo "kivom: $*" >&2; exit 1; }
-
-# The device COM1 is mapped to in the registry of the prefix, read from the file.
-kivom_com1_registry_value() {
-  awk '/^\[Software\\\\Wine\\\\Ports\]/ {inside=1; next}
-       /^\[/ {inside=0}
-       inside && /^"COM1"=/ {sub(/^"COM1"="/, ""); sub(/"$/, ""); gsub(/\\\\/, "\\"); print}' \
-    "$WINEPREFIX/system.reg" 2>/dev/null
-}
-
-# Refuses anything that leads to one of the machine's own serial ports.
-kivom_check_not_machine_port() {
-  local target=$1 real
-  real=$(readlink -f -- "$target" 2>/dev/null || echo "$target")
-  case "$real" in
-    /dev/ttyS[0-9]*) kivom_die "refusing: COM1 would lead to the machine's serial port $real" ;;
-  esac
-}
-
-kivom_reg_set_com1() {
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$1" /f /reg:64 >/dev/null 2>&1 ||
-    kivom_die "could not write COM1 into the Wine registry"
-}
-
-# Wine's own faces as Debian installs them (fonts-wine). This Wine build looks for them in
-# /usr/share/fonts instead, and fontconfig does not list this folder either.
-KIVOM_WINE_FONTS=${KIVOM_WINE_FONTS:-/usr/share/wine/fonts}
-KIVOM_PREFIX_MARK=.kivom-ready-3  # a new mark when the set-up changes: older prefixes are made anew
-
-# Creates the prefix on first use; later calls find it ready.
-kivom_prefix_ready() {
-  mkdir -p "$KIVOM_SESSION" "$KIVOM_NO_PORT"
-  [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && return 0
-  (
-    flock 9
-    [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && exit 0
-    kivom_step "creating the Wine prefix $WINEPREFIX" kivom_make_prefix
-  ) 9>"$KIVOM_BUILD/.wine-prefix.lock" || exit 1
-}
-
-kivom_make_prefix() {
-  # Without the mount manager, Wine does not link COM1 to the machine's port meanwhile.
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d"
-  rm -rf "$WINEPREFIX"
-  wineboot --init || kivom_die "wineboot could not create the prefix"
-  kivom_reg_set_com1 "$KIVOM_NO_PORT"
-  # The form's font, "ＭＳ Ｐゴシック", is drawn with its metric-compatible IPA face.
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ \
-    /d 'IPAPGothic' /f || kivom_die "could not map the form's font"
-  # Wine draws the window frames itself, so a bare virtual display shows title bars too.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f ||
-    kivom_die "could not set the X11 driver"
-  # The caption buttons are glyphs of Marlett; without it Wine draws the letters "0 1 r".
-  if [ -f "$KIVOM_WINE_FONTS/marlett.ttf" ]; then
-    cp "$KIVOM_WINE_FONTS/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/" ||
-      kivom_die "could not add Marlett to the prefix"
-  fi
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  [ "$(kivom_com1_registry_value)" = "$KIVOM_NO_PORT" ] || kivom_die "COM1 did not reach the registry"
-  touch "$WINEPREFIX/$KIVOM_PREFIX_MARK"
-}
-
-# Maps COM1 to a device or folder, restarts Wine so the mapping takes, and checks the
-# link Wine made. Fails loudly if COM1 leads anywhere else.
-kivom_map_com1() {
-  local target=$1
-  kivom_check_not_machine_port "$target"
-  kivom_prefix_ready
-  kivom_reg_set_com1 "$target"
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  [ "$(kivom_com1_registry_value)" = "$target" ] || kivom_die "COM1 is not $target in the registry"
-  wineserver -p 2>/dev/null           # stays up, so the link made now is the one used
-  wine cmd /c exit >/dev/null 2>&1    # a first process starts the mount manager, which links COM1
-  kivom_check_com1 "$target"
-}
-
-kivom_check_com1() {
-  local expected=$1 link
-  link=$(readlink -- "$WINEPREFIX/dosdevices/com1" 2>/dev/null || true)
-  [ "$link" = "$expected" ] || kivom_die "COM1 leads to '${link}', not to '$expected'"
-  kivom_check_not_machine_port "$link"
-}
+export LANG=$KIVOM_LOCALE LC_ALL=$KIVOM_LOCALE
 
 # Starts Xvfb on a free display number and exports DISPLAY; its pid is in $KIVOM_XVFB_PID.
 # Xvfb picks the number itself and names it once it accepts clients (-displayfd), so two
@@ -132,7 +53,7 @@ kivom_start_display() {
 # to LOG. ld.so's $LIB picks the i386 or the x86_64 build for each process.
 kivom_preload_recorder() {
   export KIVOM_RECORDER_PORT=$2 KIVOM_RECORDER_LOG=$3
-  export LD_PRELOAD="$1/\$LIB/libline-recorder.so"
+  export LD_PRELOAD="${LD_PRELOAD:+$LD_PRELOAD:}$1/\$LIB/libline-recorder.so"
 }
 
 # Saves a PNG of the whole display.
