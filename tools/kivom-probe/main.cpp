@@ -4,6 +4,11 @@
 //   kivom-probe text ID     the text of control ID, as its bytes
 //   kivom-probe focus ID    the id of the control that has the keyboard focus (0: none),
 //                           once control ID exists
+//   kivom-probe set ID TEXT gives control ID the text TEXT (bytes)
+//   kivom-probe press ID    posts the click of button ID to the form and returns at once
+//   kivom-probe message ID  the text of the message box kivom shows (ID is any control of the
+//                           form, which stays while the box is open), once one is shown
+//   kivom-probe dismiss ID  presses the OK button of that message box
 // It waits up to 20 seconds for the control. Exit code 2 on bad arguments, 1 when the
 // window or the control cannot be found.
 #include <windows.h>
@@ -31,14 +36,49 @@ HWND WaitForControl(int id) {
 }
 
 int Usage() {
-  std::fputs("usage: kivom-probe center|text|focus CONTROL-ID\n", stderr);
+  std::fputs("usage: kivom-probe center|text|focus|press|message|dismiss CONTROL-ID\n"
+             "       kivom-probe set CONTROL-ID TEXT\n",
+             stderr);
   return 2;
 }
+
+struct BoxSearch {
+  DWORD process;
+  HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM search_address) {
+  auto* search = reinterpret_cast<BoxSearch*>(search_address);
+  char class_name[16] = {};
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (process != search->process || std::strcmp(class_name, "#32770") != 0 ||
+      !IsWindowVisible(window)) {
+    return TRUE;
+  }
+  search->box = window;
+  return FALSE;
+}
+
+// The message box of the form's process, once it is shown.
+HWND WaitForMessageBox(HWND control) {
+  BoxSearch search{};
+  GetWindowThreadProcessId(control, &search.process);
+  const DWORD start = GetTickCount();
+  while (EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search)) && search.box == nullptr) {
+    if (GetTickCount() - start > kWaitMs) return nullptr;
+    Sleep(kPollMs);
+  }
+  return search.box;
+}
+
+constexpr int kMessageBoxTextId = 0xFFFF;  // the box's static text
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return Usage();
+  if (argc != 3 && !(argc == 4 && std::strcmp(argv[1], "set") == 0)) return Usage();
   char* end = nullptr;
   const long id = std::strtol(argv[2], &end, 10);
   if (*end != '\0' || id <= 0 || id > 0xFFFF) return Usage();
@@ -68,6 +108,31 @@ int main(int argc, char** argv) {
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(control, nullptr), &thread);
     std::printf("%d\n", thread.hwndFocus != nullptr ? GetDlgCtrlID(thread.hwndFocus) : 0);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "set") == 0) {
+    SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    return 0;
+  }
+  if (std::strcmp(argv[1], "press") == 0) {
+    // Posted, as the button itself would send it: the exchange runs inside the form's handling.
+    PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control));
+    return 0;
+  }
+  if (std::strcmp(argv[1], "message") == 0 || std::strcmp(argv[1], "dismiss") == 0) {
+    HWND box = WaitForMessageBox(control);
+    if (box == nullptr) {
+      std::fputs("kivom-probe: no message box of kivom is shown\n", stderr);
+      return 1;
+    }
+    if (argv[1][0] == 'd') {
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+      return 0;
+    }
+    static char text[kTextLimit];
+    const int length = GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
+    std::fwrite(text, 1, static_cast<size_t>(length), stdout);
     return 0;
   }
   return Usage();

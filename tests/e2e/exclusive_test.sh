@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# The line for kivom alone, as a Linux user meets it: kivom started by its launcher on the serial
+# peer's terminal beside Debian's own serial programs (picocom in a terminal, python3-serial with
+# exclusive=True), run as root and as an ordinary user.
+# Usage (from ctest, in the Wine test session): exclusive_test.sh KIVOM_EXE KIVOM_PROBE_EXE
+# Ends with "N passed, N failed".
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/lib/wine-env.sh"
+source "$here/../../scripts/lib/wait.sh"
+source "$here/../../scripts/lib/test-user.sh"
+export KIVOM_EXE=$1
+probe_exe=$2
+launcher=$KIVOM_BUILD/native/linux/kivom
+client=$here/serial_client.py
+cannot_use=$(printf 'COM1が使えません' | iconv -f UTF-8 -t CP932)
+[ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
+
+passed=0 failed=0
+check() {  # what, then the command that shows it
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $what" >&2
+    failed=$((failed + 1))
+  fi
+}
+
+work=$(mktemp -d "$KIVOM_BUILD/exclusive.XXXXXX")
+chmod 777 "$work"  # the ordinary user's peer and clients write here too
+peer_pid= kivom_pid= holder_pid=
+finish() {
+  for pid in $holder_pid $kivom_pid $peer_pid; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
+}
+trap finish EXIT
+
+# as COMMAND...: runs COMMAND as the user of the section, in that user's own environment.
+as() {
+  if [ "$user" = root ]; then
+    "$@"
+  else
+    local data=$user_home/.local/share/kivom
+    runuser -u "$user" -- env HOME="$user_home" USER="$user" KIVOM_DATA="$data" \
+      KIVOM_WINEPREFIX="$data/wine-prefix" WINEPREFIX="$data/wine-prefix" \
+      KIVOM_NO_PORT="$data/no-port" "$@"
+  fi
+}
+probe() { as wine "$probe_exe" "$@" | tr -d '\r'; }
+peer_requests() { grep -c ' request ' "$work/peer.log"; }
+peer_answers() { echo "$1" >"$work/control"; }
+
+start_peer() {
+  : >"$work/peer.log"
+  chmod 666 "$work/peer.log"
+  peer_answers --echo
+  coproc PEER { as "$KIVOM_ECHO_DEVICE" --log "$work/peer.log" --control "$work/control"; }
+  peer_pid=$PEER_PID
+  read -r -t 30 line <&"${PEER[0]}" || { echo "awaited the serial peer's terminal for 30 s" >&2; exit 1; }
+}
+
+# Starts kivom through its launcher on the peer's line, and waits for its window.
+start_kivom() {
+  as "$launcher" "$line" 2>>"$work/launcher.log" &
+  kivom_pid=$!
+  kivom_wait_until "kivom's window" xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
+    kivom_wait_for "the send box" "" probe text 1000
+}
+
+# A press while another program holds the line: the message, no byte on the line, exit code 0.
+press_is_refused() {
+  local before code=0
+  before=$(peer_requests)
+  probe set 1000 "refused?" && probe press 1005 || return 1
+  local message
+  message=$(probe message 1005) || return 1
+  [ "$message" = "$cannot_use" ] || { echo "the message box says '$message'" >&2; return 1; }
+  probe dismiss 1005
+  kivom_wait_exit "$kivom_pid" || code=$?
+  kivom_pid=
+  [ "$code" -eq 0 ] || { echo "kivom ended with $code" >&2; return 1; }
+  [ "$(peer_requests)" -eq "$before" ] || { echo "a request reached the device" >&2; return 1; }
+}
+
+# A press that reaches the device: the request in the peer's log, the reply in the box.
+press_reaches_device() {
+  local text="press $1" before
+  before=$(peer_requests)
+  probe set 1000 "$text" && probe press 1005 &&
+    kivom_wait_for "the reply box" "$text" probe text 1001 &&
+    kivom_wait_for "the peer's count of requests" $((before + 1)) peer_requests
+}
+
+close_kivom() {
+  local code=0
+  xdotool search --onlyvisible --name '^kivom$' windowfocus --sync key alt+F4 >/dev/null 2>&1
+  kivom_wait_exit "$kivom_pid" || code=$?
+  kivom_pid=
+  [ "$code" -eq 0 ]
+}
+
+# start_holder WHAT COMMAND...: another program takes the line; waits until it says it holds it.
+start_holder() {
+  local what=$1
+  shift
+  coproc HOLDER { "$@"; }
+  holder_pid=$HOLDER_PID
+  local said=
+  read -r -t 30 said <&"${HOLDER[0]}"
+  [ "$said" = held ] || { echo "awaited $what to hold the line; it said '$said'" >&2; return 1; }
+}
+stop_holder() { kill "$holder_pid" 2>/dev/null; wait "$holder_pid" 2>/dev/null; holder_pid=; }
+
+refused_while() {  # what, then the holder's command
+  local what=$1
+  shift
+  start_holder "$what" "$@" && start_kivom && press_is_refused
+  local status=$?
+  stop_holder
+  [ -z "$kivom_pid" ] || { kill "$kivom_pid"; kivom_pid=; }
+  return $status
+}
+
+# While kivom is inside an exchange with a silent device, the others are refused; once it is
+# over, they are granted.
+others_refused_during_exchange() {
+  local attempt result
+  for attempt in 1 2 3; do
+    peer_answers --silent
+    as /usr/bin/python3 "$client" during "$line" >"$work/during" 2>&1 &
+    local watcher=$!
+    kivom_wait_for "the watcher" watching head -n 1 "$work/during" &&
+      probe press 1005 &&
+      kivom_wait_exit "$watcher"
+    result=$(cat "$work/during")
+    echo "$result" | sed "s/^/  $user: /"
+    # A machine too busy to try while kivom held the line tries again.
+    grep -q '^late ' <<<"$result" && continue
+    peer_answers --echo
+    grep -q '^during pyserial refused' <<<"$result" && grep -q '^during picocom refused' <<<"$result" &&
+      grep -q '^after pyserial granted' <<<"$result"
+    return
+  done
+  return 1
+}
+
+three_presses_reach_device() {
+  press_reaches_device 1 && press_reaches_device 2 && press_reaches_device 3
+}
+
+lock_file=
+live_lock_file_refuses() {
+  sleep 600 &
+  local sleeper=$!
+  printf '%10d\n' "$sleeper" >"$lock_file"
+  start_kivom && press_is_refused
+  local status=$?
+  kill "$sleeper"
+  rm -f "$lock_file"
+  return $status
+}
+
+stale_lock_file_is_removed() {
+  local gone
+  sh -c 'exit 0' &
+  gone=$!
+  wait "$gone"
+  printf '%10d\n' "$gone" >"$lock_file"
+  start_kivom && press_reaches_device stale && close_kivom && [ ! -e "$lock_file" ]
+}
+
+# The Wine server killed while kivom holds the line leaves nothing that refuses the next press.
+server_killed_inside_exchange() {
+  local server
+  start_kivom || return 1
+  peer_answers --silent
+  as /usr/bin/python3 "$client" await-held "$line" >"$work/held" 2>&1 &
+  local watcher=$!
+  kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
+    kivom_wait_exit "$watcher" || return 1
+  server=$(kivom_server_pid) && kill -9 "$server"
+  kivom_wait_exit "$kivom_pid"
+  kivom_pid=
+  peer_answers --echo
+  [ ! -e "$lock_file" ] || { echo "left: $lock_file" >&2; return 1; }
+  local after
+  after=$(/usr/bin/python3 -c 'import serial, sys; serial.Serial(sys.argv[1], exclusive=True)' "$line" 2>&1) ||
+    { echo "the lock stayed: $after" >&2; return 1; }
+  start_kivom && press_reaches_device "after the kill" && close_kivom
+}
+
+for user in root "$KIVOM_TEST_USER"; do
+  user_home=$(getent passwd "$user" | cut -d: -f6)
+  start_peer
+  lock_file=$(kivom_lock_file "$line")
+  echo "== as $user, on $line"
+  # The user's own prefix, made on first use, before anything waits for a window.
+  as bash -c 'source "$0" && kivom_prefix_ready' "$launcher" || exit 1
+  check "$user: a pyserial exclusive=True holder refuses kivom" \
+    refused_while pyserial as /usr/bin/python3 "$client" hold "$line"
+  check "$user: a TIOCEXCL holder refuses kivom" \
+    refused_while TIOCEXCL as /usr/bin/python3 "$client" hold-excl "$line"
+  check "$user: inside an exchange, pyserial and picocom are refused, then granted" \
+    eval 'start_kivom && others_refused_during_exchange'
+  check "$user: three presses in a row each reach the device" eval 'three_presses_reach_device && close_kivom'
+  if [ "$user" = root ]; then
+    check "$user: picocom holding the line refuses kivom" \
+      refused_while picocom /usr/bin/python3 "$client" hold-picocom "$line"
+    check "$user: a live UUCP lock file refuses kivom" live_lock_file_refuses
+    check "$user: a stale UUCP lock file is removed, and kivom's own goes at the end" \
+      stale_lock_file_is_removed
+    check "$user: the Wine server killed inside an exchange leaves nothing that refuses" \
+      server_killed_inside_exchange
+  fi
+  kill "$peer_pid" 2>/dev/null
+  wait "$peer_pid" 2>/dev/null
+  peer_pid=
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
