@@ -9,6 +9,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/wait.sh"
+source "$root/scripts/lib/test-user.sh"
 cd "$root"
 
 [ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
@@ -29,7 +30,7 @@ check() {  # what, then the command that shows it
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-linux/CMakeCache.txt 2>/dev/null)
 deb=dist/kivom_${version}_amd64.deb
 probe_exe=build/win64/tools/kivom-probe/kivom-probe.exe
-user=kivomtest
+user=$KIVOM_TEST_USER
 send_box=1000 reply_box=1001 start_button=1005  # the form's control ids
 # Other sessions may hold the dpkg lock for a while.
 apt_get=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y)
