@@ -169,6 +169,10 @@ nothing_left_running() {
   [ -z "$left" ] || { echo "still running: $left" >&2; return 1; }
 }
 
+all_ended() {
+  kivom_wait_until "the end of $user's wineserver and serial-peer" nothing_left_running >/dev/null
+}
+
 home=$(getent passwd "$user" | cut -d: -f6)
 if [ -z "$home" ]; then
   check "the ordinary user $user exists (scripts/setup adds it)" false
@@ -188,8 +192,7 @@ else
     check "kivom --demo as $user: the echo device gets the typed text, the reply box shows it" \
       demo_exchange
     check "kivom --demo closed with Alt+F4: exit code 0" closed_with_zero
-    check "nothing of kivom's runs on for $user" \
-      kivom_wait_until "the end of $user's wineserver and serial-peer" nothing_left_running >/dev/null
+    check "nothing of kivom's runs on for $user" all_ended
   fi
 fi
 
