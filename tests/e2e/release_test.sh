@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The release as a user gets it: dist/ as scripts/release wrote it, the win32 zip unpacked,
+# The release as a user gets it: dist/ as scripts/release wrote it (the two zips, the Debian
+# package and SHA256SUMS; tests/e2e/package_test.sh installs the package), the win32 zip unpacked,
 # its kivom.exe checked for what it says it is, then run for one exchange under Wine with
 # COM1 on the serial peer (echo) and closed, exit code 0.
 # Needs scripts/release, the native preset's serial peer and the win32 preset's test programs.
@@ -24,6 +25,7 @@ check() {  # what, then the command that shows it
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-win32/CMakeCache.txt 2>/dev/null)
 zip32=dist/kivom-$version-win32.zip zip64=dist/kivom-$version-win64.zip
+deb=dist/kivom_${version}_amd64.deb
 work=$(mktemp -d "$KIVOM_BUILD/release-test.XXXXXX")
 trap 'scripts/wine-session stop >/dev/null 2>&1; rm -rf "$work"' EXIT
 
@@ -41,7 +43,14 @@ windows_text() {  # byte-order mark, and a carriage return before every line fee
     [ "$(grep -c $'\r$' "$1")" -eq "$(wc -l <"$1")" ]
 }
 
+lists_the_release() {  # the two zips and the Debian package, and nothing else
+  local names
+  names=$(awk '{print $2}' dist/SHA256SUMS 2>/dev/null | tr '\n' ' ')
+  [ "$names" = "${zip32#dist/} ${zip64#dist/} ${deb#dist/} " ] ||
+    { echo "dist/SHA256SUMS lists: $names" >&2; return 1; }
+}
 check "the sums in dist/SHA256SUMS" sh -c 'cd dist && sha256sum --quiet -c SHA256SUMS'
+check "dist/SHA256SUMS lists the two zips and the Debian package" lists_the_release
 check "$zip32 holds kivom.exe, LICENSE, README.txt" holds_the_three_files "$zip32"
 check "$zip64 holds kivom.exe, LICENSE, README.txt" holds_the_three_files "$zip64"
 unzip -q "$zip32" -d "$work/win32" 2>/dev/null
