@@ -18,7 +18,7 @@ KIVOM_DATA=$KIVOM_BUILD/kivom-data
 KIVOM_EXE=$KIVOM_BUILD/win32/kivom.exe
 KIVOM_ECHO_DEVICE=$KIVOM_BUILD/native/tools/serial-peer/serial-peer
 # ld.so's $LIB picks the i386 or the x86_64 build for each Wine server.
-KIVOM_EXCLUSIVE_OPEN="$KIVOM_BUILD/native/linux/exclusive-open/\$LIB/libkivom-exclusive-open.so"
+KIVOM_EXCLUSIVE_OPEN=${KIVOM_EXCLUSIVE_OPEN:-"$KIVOM_BUILD/native/linux/exclusive-open/\$LIB/libkivom-exclusive-open.so"}
 KIVOM_REFUSE_MACHINE_PORTS=1
 export KIVOM_WINEPREFIX KIVOM_NO_PORT KIVOM_DATA KIVOM_EXE KIVOM_ECHO_DEVICE KIVOM_EXCLUSIVE_OPEN \
   KIVOM_REFUSE_MACHINE_PORTS

@@ -16,6 +16,7 @@ client=$here/serial_client.py
 cannot_use=$(printf 'COM1が使えません' | iconv -f UTF-8 -t CP932)
 [ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
 
+start_wait_seconds=180
 passed=0 failed=0
 check() {  # what, then the command that shows it
   local what=$1
@@ -69,7 +70,9 @@ start_peer() {
 start_kivom() {
   "${as[@]}" "$launcher" "$line" 2>>"$work/launcher.log" &
   kivom_pid=$!
-  kivom_wait_until "kivom's window" xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
+  # The launcher restarts Wine first, which a busy machine can take long over.
+  KIVOM_WAIT_SECONDS=$start_wait_seconds kivom_wait_until "kivom's window" \
+    xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
     kivom_wait_for "the send box" "" probe text 1000
 }
 
@@ -99,7 +102,10 @@ press_reaches_device() {
 
 close_kivom() {
   local code=0
-  xdotool search --onlyvisible --name '^kivom$' windowfocus --sync key alt+F4 >/dev/null 2>&1
+  local window
+  window=$(xdotool search --onlyvisible --name '^kivom$' | head -n 1)
+  # Two commands: chained to the search, xdotool would send the keys as synthetic events.
+  xdotool windowfocus --sync "$window" && xdotool key alt+F4
   kivom_wait_exit "$kivom_pid" || code=$?
   kivom_pid=
   [ "$code" -eq 0 ]

@@ -9,7 +9,7 @@
 //   kivom-probe message ID  the text of the message box kivom shows (ID is any control of the
 //                           form, which stays while the box is open), once one is shown
 //   kivom-probe dismiss ID  presses the OK button of that message box
-// It waits up to 20 seconds for the control. Exit code 2 on bad arguments, 1 when the
+// It waits up to 60 seconds for the control. Exit code 2 on bad arguments, 1 when the
 // window or the control cannot be found.
 #include <windows.h>
 
@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr DWORD kWaitMs = 20000;
+constexpr DWORD kWaitMs = 60000;
 constexpr DWORD kPollMs = 50;
 constexpr int kTextLimit = 4096;
 
