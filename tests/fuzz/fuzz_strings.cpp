@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/platform.h"
 #include "runtime/strings.h"
+#include "runtime/testing.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/shift_jis.h"
 
