@@ -55,9 +55,10 @@ double ToDouble(double x) { return x; }
 int32_t FloorToInt(double x) {
   if (!(x >= kInt32Lowest)) return x != x ? 0 : INT32_MIN;  // NaN, or a floor below the range
   if (x >= kInt32Beyond) return INT32_MAX;
-  int32_t n = static_cast<int32_t>(x);  // truncation toward zero, whatever the rounding mode
-  if (x < 0 && x < n) n = n - 1;        // n converts exactly
-  return n;
+  const int32_t n = static_cast<int32_t>(x);  // truncation toward zero, whatever the mode
+  // One less for a negative x that was not whole: only such an x lies below its truncation
+  // (n converts exactly). As a difference, the step needs no branch on the sign.
+  return n - static_cast<int32_t>(x < n);
 }
 
 double IntegerPower(double x, int32_t n) {
@@ -75,15 +76,16 @@ double IntegerPower(double x, int32_t n) {
 double ScaleByPowerOfTwo(double x, int32_t n) {
   const uint64_t bits = BitsOf(x);
   const int biased = BiasedExponent(bits);
-  // A zero, an infinity or a NaN is its own answer for every count; the loop would make a NaN of
-  // 0 * infinity once the factor has overflowed or vanished.
-  if (x == 0 || biased == kBiasedInfinite) return x;
   // Shortcut: for a normal x, a normal result and finite factors, every product of the loop is
   // a normal number times a power of two, so exact, and only the exponent field moves.
   const int64_t scaled = int64_t{biased} + n;
-  if (biased != 0 && n <= kLargestFiniteFactor && scaled >= 1 && scaled <= kBiasedHighest) {
+  if (biased >= 1 && biased <= kBiasedHighest && n <= kLargestFiniteFactor && scaled >= 1 &&
+      scaled <= kBiasedHighest) {
     return FromBits(bits + (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
   }
+  // A zero, an infinity or a NaN is its own answer for every count; the loop would make a NaN of
+  // 0 * infinity once the factor has overflowed or vanished.
+  if (x == 0 || biased == kBiasedInfinite) return x;
   // Shortcut: the factor reaches 2^1024 = infinity (or 2^-2048 = 0) on the loop's way, and no
   // product before it can make x zero (or infinite): x times that factor is the answer.
   if (n > kLargestFiniteFactor) return x * kInfinity;
