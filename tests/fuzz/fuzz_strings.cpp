@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/platform.h"
 #include "runtime/strings.h"
 #include "runtime/testing.h"
 #include "tests/fuzz/fuzz_check.h"

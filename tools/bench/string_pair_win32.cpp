@@ -93,13 +93,15 @@ int main() {
     resize = std::min(resize, NsPerPair(TableResizes, ticksPerNs));
   }
   const double floor = heap + 2 * lock;
-  std::printf("string pair (32 live) %.2f ns; HeapAlloc/HeapFree pair %.2f ns, "
-              "EnterCriticalSection/LeaveCriticalSection pair %.2f ns; "
-              "heap pair + 2 lock pairs %.2f ns\n",
-              strings, heap, lock, floor);
-  std::printf("information: HeapReAlloc of the table to its own size %.2f ns; against heap "
-              "pair + that + 2 lock pairs (%.2f ns): %.2f\n",
-              resize, floor + resize, strings / (floor + resize));
+  std::printf(
+      "string pair (32 live) %.2f ns; HeapAlloc/HeapFree pair %.2f ns, "
+      "EnterCriticalSection/LeaveCriticalSection pair %.2f ns; "
+      "heap pair + 2 lock pairs %.2f ns\n",
+      strings, heap, lock, floor);
+  std::printf(
+      "information: HeapReAlloc of the table to its own size %.2f ns; against heap "
+      "pair + that + 2 lock pairs (%.2f ns): %.2f\n",
+      resize, floor + resize, strings / (floor + resize));
   const double ratio = strings / floor;
   std::printf("target string-pair/heap-and-2-locks ratio %.2f limit %g %s\n", ratio, kLimit,
               ratio <= kLimit ? "met" : "missed");
