@@ -146,8 +146,8 @@ double NaturalLog(double x) {
   if (!(x > 0)) return 0.0;  // zero, negative or NaN
   if (x == kInfinity) return kInfinity;
   int32_t e = 0;
-  double reduced = 0.0;  // x / 2^e, exact
-  if (x < kSmallestNormal && x / kSqrt2 >= kSplitLowest) {
+  double reduced = 0.0;                                     // x / 2^e, exact
+  if (x < kSmallestNormal && x / kSqrt2 >= kSplitLowest) {  // a subnormal x: as written
     SplitExponent(x / kSqrt2, &e);
     reduced = x / ScaleByPowerOfTwo(1.0, e);
   } else {
