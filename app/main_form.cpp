@@ -54,16 +54,21 @@ LRESULT OnCreate(HWND window) {
   return 0;
 }
 
-LRESULT OnClose() {
-  DestroyWindow(MainWindowHandle);
-  return 0;
-}
-
 LRESULT OnCommand(WPARAM wParam) {
   const auto command = static_cast<uint32_t>(wParam);
   if (runtime::LowWord(command) == StartButton && runtime::HighWord(command) == BN_CLICKED) {
     SerialTestExchange();
   }
+  return 0;
+}
+
+LRESULT OnClose() {
+  DestroyWindow(MainWindowHandle);
+  return 0;
+}
+
+LRESULT OnDestroy() {
+  FormUnload();
   return 0;
 }
 
@@ -82,12 +87,16 @@ void FormUnload() {
 }
 
 LRESULT CALLBACK MainFormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DESTROY) {
-    FormUnload();
-    return 0;
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate(window);
+    case WM_COMMAND:
+      return OnCommand(wParam);
+    case WM_CLOSE:
+      return OnClose();
+    case WM_DESTROY:
+      return OnDestroy();
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
   }
-  if (message == WM_CREATE) return OnCreate(window);
-  if (message == WM_CLOSE) return OnClose();
-  if (message == WM_COMMAND) return OnCommand(wParam);
-  return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -3,6 +3,12 @@
 
 #include <windows.h>
 
+// The form's window class and title, by which other programs find its window.
+constexpr char kFormClassName[] = "NORMAL0";
+constexpr char kMainWindowTitle[] = "kivom";
+// A class that the start-up registers and of which no window is ever made.
+constexpr char kDialogClassName[] = "NORMALDLG";
+
 // Control ids; controls are always found by id under the main window.
 enum ControlId : int {
   TransmitEdit = 1000,
@@ -13,7 +19,7 @@ enum ControlId : int {
   StartButton = 1005,
 };
 
-// The window procedure of class "NORMAL0".
+// The window procedure of the form's class.
 LRESULT CALLBACK MainFormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Gives the six controls their texts; called once at the end of the creation handling.

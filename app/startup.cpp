@@ -40,10 +40,7 @@ constexpr char kFontFace[] =
     "b\x83N";
 
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-constexpr char kDialogClassName[] = "NORMALDLG";
-constexpr char kFormClassName[] = "NORMAL0";
 
-constexpr char kMainWindowTitle[] = "kivom";
 constexpr DWORD kMainWindowStyle = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
 constexpr int kMainWindowWidth = 480;
 constexpr int kMainWindowHeight = 360;

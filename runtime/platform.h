@@ -1,6 +1,9 @@
 // The runtime's platform seam: the few operating-system services the tracked-string
-// runtime needs. One implementation per platform (platform_win32.cpp, platform_posix.cpp);
-// the logic above the seam is the same code on every build.
+// runtime needs. The lock, the text comparison and the exit are the platform's in every
+// program (platform_win32.cpp, platform_posix.cpp). The heap, the debug output and the
+// message box come in two kinds: the platform's own (observed_win32.cpp, observed_posix.cpp),
+// which kivom.exe and the tools link, and the test seam (observed_testing.cpp), which only
+// test programs link; the logic above the seam is the same code either way.
 #pragma once
 
 #include <cstddef>
@@ -26,21 +29,5 @@ int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint3
 int32_t CompareText(const char* left, int32_t leftLength, const char* right, int32_t rightLength);
 
 [[noreturn]] void ExitProgram();
-
-// Test hooks. The program never sets them; each seam honours them the same way.
-struct Hooks {
-  int32_t heapRequestsBeforeFailure = -1;  // allocations and resizes that still succeed; -1: all
-  void (*onHeapRelease)(void* block) = nullptr;
-  void (*onDebugOutput)(const char* text) = nullptr;  // replaces the platform's output
-  int32_t (*onMessageBox)(void* owner, const char* text, const char* caption,
-                          uint32_t style) = nullptr;  // replaces the platform's box
-};
-extern Hooks hooks;
-
-// True when the hooks say this heap request is to fail. The common case stays inline.
-bool CountHeapRequest();
-inline bool HeapRequestFails() {
-  return hooks.heapRequestsBeforeFailure >= 0 && CountHeapRequest();
-}
 
 }  // namespace runtime::platform

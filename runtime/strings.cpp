@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/platform.h"
+#include "runtime/string_registry.h"
 
 namespace runtime {
 namespace {
@@ -23,15 +24,11 @@ constexpr char kNoRoomMessage[] =
 
 constexpr std::size_t kLengthFieldSize = 4;  // the 32-bit length before the characters
 
-struct StringRegistry {
-  TrackedString* table;  // live strings, oldest first; exactly count slots after each allocation
-  int32_t count;
-};
-StringRegistry Registry;
-
 char* BlockOf(TrackedString s) { return s - kLengthFieldSize; }
 
 }  // namespace
+
+StringRegistry Registry;
 
 void RuntimeInit() {
   platform::LockInit();
@@ -124,19 +121,5 @@ void ShowMessage(void* owner, TrackedString text, TrackedString caption, uint32_
 }
 
 void EndProgram() { platform::ExitProgram(); }
-
-int32_t LiveStringCount() {
-  platform::LockEnter();
-  const int32_t count = Registry.count;
-  platform::LockLeave();
-  return count;
-}
-
-TrackedString LiveString(int32_t i) {
-  platform::LockEnter();
-  TrackedString s = (i >= 0 && i < Registry.count) ? Registry.table[i] : nullptr;
-  platform::LockLeave();
-  return s;
-}
 
 }  // namespace runtime

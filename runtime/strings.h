@@ -54,8 +54,4 @@ int32_t CompareStrings(TrackedString left, TrackedString right);
 // The same comparison; consumes right only.
 int32_t CompareStringsKeepLeft(TrackedString left, TrackedString right);
 
-// A read of the registry for tests: the number of live strings and slot i, oldest first.
-int32_t LiveStringCount();
-TrackedString LiveString(int32_t i);
-
 }  // namespace runtime

@@ -17,8 +17,6 @@ using kivom_test::PeerEventsSince;
 using kivom_test::PeerLogMark;
 using kivom_test::RunningProgram;
 
-constexpr int kTransmitEdit = 1000;
-constexpr int kReceiveEdit = 1001;
 constexpr DWORD kPeerWaitMs = 2000;
 // The write and read time-outs, 500 ms each, bound a press; the rest is Wine's own time
 // to open, configure and close the line.
@@ -46,7 +44,7 @@ class Exchange : public kivom_test::SharedProgram {
 
   // Types `text` into the send box, presses the button, and returns what the peer received.
   std::string SendAndCapture(const std::string& text, double* pressMs = nullptr) {
-    kivom_test::SetText(kivom_test::Control(program, kTransmitEdit), text);
+    kivom_test::SetText(kivom_test::Control(program, TransmitEdit), text);
     const size_t mark = PeerLogMark();
     const double took = kivom_test::PressStart(program);
     if (pressMs != nullptr) *pressMs = took;
@@ -54,7 +52,7 @@ class Exchange : public kivom_test::SharedProgram {
     EXPECT_EQ(requests.size(), 1u);
     return requests.empty() ? std::string() : EventBytes(requests[0]);
   }
-  std::string Reply() { return kivom_test::Text(kivom_test::Control(program, kReceiveEdit)); }
+  std::string Reply() { return kivom_test::Text(kivom_test::Control(program, ReceiveEdit)); }
 };
 
 TEST_F(Exchange, TextArrivesWithACarriageReturnAndNoLineFeed) {
@@ -141,7 +139,7 @@ TEST_F(Exchange, NoReplyEmptiesTheBoxWithinTheTimeOuts) {
 }
 
 TEST_F(Exchange, TwoPressesOpenAndCloseTheLineTwice) {
-  kivom_test::SetText(kivom_test::Control(program, kTransmitEdit), "twice");
+  kivom_test::SetText(kivom_test::Control(program, TransmitEdit), "twice");
   const size_t mark = PeerLogMark();
   kivom_test::PressStart(program);
   kivom_test::PressStart(program);

@@ -15,8 +15,6 @@ namespace {
 
 using kivom_test::PeerEvent;
 
-constexpr int kTransmitEdit = 1000;
-constexpr int kReceiveEdit = 1001;
 constexpr DWORD kWaitMs = 3000;  // for a close in either log; an exchange takes about 600 ms
 constexpr char kRecorderLog[] = "KIVOM_RECORDER_LOG";
 constexpr char kPlainLine[] = "speed=9600 data=8 parity=none stop=1 rtscts=off ixon=off ixoff=off";
@@ -82,7 +80,7 @@ class LineControl : public kivom_test::SharedProgram {
 
   // Sends `text` on the used line; checks what the peer and the recorder saw and the reply.
   void ExchangeOnUsedLine(const std::string& text) {
-    kivom_test::SetText(kivom_test::Control(program, kTransmitEdit), text);
+    kivom_test::SetText(kivom_test::Control(program, TransmitEdit), text);
     const size_t peerMark = kivom_test::PeerLogMark();
     const size_t lineMark = kivom_test::LogMark(kRecorderLog);
 
@@ -115,7 +113,7 @@ class LineControl : public kivom_test::SharedProgram {
            "bit, close; the recorder saw:\n"
         << Text(line);
     std::printf("RTS up %.3f ms after the last stop bit\n", tailMs);
-    EXPECT_EQ(kivom_test::Text(kivom_test::Control(program, kReceiveEdit)), "OK");
+    EXPECT_EQ(kivom_test::Text(kivom_test::Control(program, ReceiveEdit)), "OK");
   }
 };
 

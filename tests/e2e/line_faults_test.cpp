@@ -16,10 +16,6 @@ using kivom_test::PeerEventsSince;
 using kivom_test::PeerLogMark;
 using kivom_test::RunningProgram;
 
-constexpr int kTransmitEdit = 1000;
-constexpr int kReceiveEdit = 1001;
-constexpr int kStartButton = 1005;
-
 int Count(const std::vector<PeerEvent>& events, const std::string& kind) {
   return static_cast<int>(std::count_if(events.begin(), events.end(),
                                         [&](const PeerEvent& e) { return e.kind == kind; }));
@@ -31,12 +27,12 @@ class LineFaults : public kivom_test::SharedProgram {
   void SetUp() override {
     ASSERT_NE(program.form, nullptr);
     ASSERT_EQ(kivom_test::WaitForExit(program, 0), static_cast<DWORD>(STILL_ACTIVE));
-    kivom_test::SetText(kivom_test::Control(program, kTransmitEdit), "fault");
+    kivom_test::SetText(kivom_test::Control(program, TransmitEdit), "fault");
   }
   // Presses the button and checks that the press did not hang. (The exchange test holds
   // presses to the time-outs themselves.)
   void Press() { EXPECT_LE(kivom_test::PressStart(program), kivom_test::kHungPressMs); }
-  std::string Reply() { return kivom_test::Text(kivom_test::Control(program, kReceiveEdit)); }
+  std::string Reply() { return kivom_test::Text(kivom_test::Control(program, ReceiveEdit)); }
   // The program still runs an ordinary exchange.
   void ExpectStillAnswers() {
     PeerBehaves("--reply-text alive");
@@ -95,7 +91,7 @@ TEST_F(LineFaults, BytesFourHundredMillisecondsApartAreCutAtTheReadTimeOut) {
 TEST_F(LineFaults, PressesQueuedDuringAnExchangeRunOneAfterAnother) {
   PeerBehaves("--echo --delay 100");
   const size_t mark = PeerLogMark();
-  HWND button = kivom_test::Control(program, kStartButton);
+  HWND button = kivom_test::Control(program, StartButton);
   for (int i = 0; i < 3; ++i) PostMessageA(button, BM_CLICK, 0, 0);
   const auto events = PeerEventsSince(mark, "close", 3);
   EXPECT_EQ(Count(events, "open"), 3);

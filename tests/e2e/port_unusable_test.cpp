@@ -26,7 +26,7 @@ TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
   RunningProgram program = kivom_test::StartProgram();
   ASSERT_NE(program.form, nullptr);
   // Posted: the press does not return while the box is open.
-  PostMessageA(kivom_test::Control(program, 1005), BM_CLICK, 0, 0);
+  PostMessageA(kivom_test::Control(program, StartButton), BM_CLICK, 0, 0);
 
   HWND box = kivom_test::FindProcessWindow(program, "#32770");
   ASSERT_NE(box, nullptr) << "awaited a message box; saw none";
@@ -48,7 +48,7 @@ TEST(PortUnusable, PressShowsAnOwnerlessBoxAndItsOkEndsTheProgramWithZero) {
 TEST(PortUnusable, SecondPressWhileTheBoxIsOpenNestsAndTheFirstBoxToReturnEndsTheProgram) {
   RunningProgram program = kivom_test::StartProgram();
   ASSERT_NE(program.form, nullptr);
-  HWND button = kivom_test::Control(program, 1005);
+  HWND button = kivom_test::Control(program, StartButton);
   PostMessageA(button, BM_CLICK, 0, 0);
   HWND first = kivom_test::FindProcessWindow(program, "#32770");
   ASSERT_NE(first, nullptr) << "awaited the first press's message box; saw none";

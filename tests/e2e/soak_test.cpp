@@ -20,6 +20,7 @@
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "runtime/strings.h"
+#include "runtime/testing.h"
 #include "tests/e2e/peer_link.h"
 
 namespace {

@@ -4,8 +4,10 @@
 #include <string>
 
 #include "app/globals.h"
+#include "app/main_form.h"
 #include "app/startup.h"
 #include "runtime/strings.h"
+#include "runtime/testing.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -16,7 +18,8 @@ std::string ShiftJis(const wchar_t* text) {
   return bytes;
 }
 
-constexpr int kControlIds[] = {1000, 1001, 1002, 1003, 1004, 1005};
+constexpr int kControlIds[] = {TransmitEdit, ReceiveEdit, TransmitLabel,
+                               ReceiveLabel, TitleLabel,  StartButton};
 
 // One start-up for the whole program: it registers classes and starts the runtime once.
 class StartUpInProcess : public testing::Test {
@@ -89,9 +92,9 @@ TEST_F(StartUpInProcess, ClassRecordsAreRegisteredAsSet) {
     EXPECT_EQ(registered.cbWndExtra, 0);
     EXPECT_EQ(registered.lpszMenuName, nullptr);
   }
-  EXPECT_STREQ(DialogClassRecord.lpszClassName, "NORMALDLG");
-  EXPECT_STREQ(FormClassRecord.lpszClassName, "NORMAL0");
-  EXPECT_EQ(FindWindowA("NORMALDLG", nullptr), nullptr);  // registered, never used
+  EXPECT_STREQ(DialogClassRecord.lpszClassName, kDialogClassName);
+  EXPECT_STREQ(FormClassRecord.lpszClassName, kFormClassName);
+  EXPECT_EQ(FindWindowA(kDialogClassName, nullptr), nullptr);  // registered, never used
 }
 
 // Defined last, so it runs last: closing the form deletes the font and the brush and ends
@@ -113,7 +116,7 @@ LRESULT CALLBACK RefuseFormWindows(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND) {
     const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
     const char* className = create->lpcs->lpszClass;
-    if (!IS_INTRESOURCE(className) && std::string(className) == "NORMAL0") return 1;
+    if (!IS_INTRESOURCE(className) && std::string(className) == kFormClassName) return 1;
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -22,12 +22,12 @@ struct ExpectedControl {
 constexpr LONG kChild = WS_CHILD | WS_VISIBLE;
 
 const ExpectedControl kExpectedControls[] = {
-    {1000, "Edit", WS_EX_CLIENTEDGE, kChild, 95, 65, 239, 83, L""},
-    {1001, "Edit", WS_EX_CLIENTEDGE, kChild, 95, 188, 238, 76, L""},
-    {1002, "Static", 0, kChild, 94, 45, 61, 20, L"送信文字"},
-    {1003, "Static", 0, kChild, 95, 169, 48, 19, L"受信文字"},
-    {1004, "Static", 0, kChild, 84, 7, 260, 31, L"簡易通信テストプログラム API"},
-    {1005, "Button", 0, kChild, 367, 284, 84, 34, L"通信テスト開始"},
+    {TransmitEdit, "Edit", WS_EX_CLIENTEDGE, kChild, 95, 65, 239, 83, L""},
+    {ReceiveEdit, "Edit", WS_EX_CLIENTEDGE, kChild, 95, 188, 238, 76, L""},
+    {TransmitLabel, "Static", 0, kChild, 94, 45, 61, 20, L"送信文字"},
+    {ReceiveLabel, "Static", 0, kChild, 95, 169, 48, 19, L"受信文字"},
+    {TitleLabel, "Static", 0, kChild, 84, 7, 260, 31, L"簡易通信テストプログラム API"},
+    {StartButton, "Button", 0, kChild, 367, 284, 84, 34, L"通信テスト開始"},
 };
 
 class FormWindow : public kivom_test::SharedProgram {
@@ -76,8 +76,8 @@ TEST_F(FormWindow, CommandsOtherThanAStartClickDoNothing) {
   // Focus notifications from the button, a click code from another control, and an
   // accelerator-style command all leave the form as it was, with no message box. Each is
   // handled when its send returns; a message box would hold the send until it closed.
-  for (const WPARAM command :
-       {MAKEWPARAM(1005, BN_SETFOCUS), MAKEWPARAM(1000, BN_CLICKED), MAKEWPARAM(1005, 1)}) {
+  for (const WPARAM command : {MAKEWPARAM(StartButton, BN_SETFOCUS),
+                               MAKEWPARAM(TransmitEdit, BN_CLICKED), MAKEWPARAM(StartButton, 1)}) {
     DWORD_PTR result = 0;
     EXPECT_NE(SendMessageTimeoutA(program.form, WM_COMMAND, command, 0, SMTO_NORMAL,
                                   kivom_test::kStateWaitMs, &result),

@@ -20,6 +20,7 @@
 
 #include "runtime/platform.h"
 #include "runtime/strings.h"
+#include "runtime/testing.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/shift_jis.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/platform.h"
 #include "runtime/strings.h"
+#include "runtime/testing.h"
 
 struct RecordedBox {
   void* owner;

@@ -148,6 +148,16 @@ TEST_F(StringRegistry, ShowMessageWithoutCaptionReleasesOnlyTheText) {
   EXPECT_EQ(LiveString(0), other);
 }
 
+#ifndef _WIN32  // death tests start the test program again, which Wine makes slow and brittle
+// In a test program a box that no test hooked would wait for a click that never comes, and what
+// the program does after it (often ending with exit code 0) would pass for success.
+TEST_F(StringRegistry, AnUnhookedMessageBoxEndsTheTestProgram) {
+  runtime::platform::hooks.onMessageBox = nullptr;
+  EXPECT_DEATH(runtime::ShowMessage(nullptr, Make("text"), Make("caption"), 0, nullptr),
+               "unexpected message box \\[caption\\] text");
+}
+#endif
+
 // Heap exhaustion: nothing is written through a null block, the table survives, the
 // registry stays as it was, the failure is reported, and the result is null.
 TEST_F(StringRegistry, BlockThatCannotBeHadGivesNull) {

@@ -5,13 +5,14 @@
 #include <chrono>
 #include <vector>
 
+#include "app/main_form.h"
+
 namespace kivom_test {
 namespace {
 
 std::string programPath;
 
 constexpr int kTextBufferSize = 4096;
-constexpr int kStartButton = 1005;
 
 // A Unix path handed over by ctest becomes its Wine drive Z: path.
 std::string WindowsPath(std::string path) {
@@ -82,7 +83,7 @@ RunningProgram StartProgram() {
   program.form = WaitUntil(
       kStateWaitMs,
       [&] {
-        HWND window = FindWindowA("NORMAL0", "kivom");
+        HWND window = FindWindowA(kFormClassName, kMainWindowTitle);
         DWORD owner = 0;
         if (window != nullptr) GetWindowThreadProcessId(window, &owner);
         return owner == program.process.dwProcessId ? window : nullptr;
@@ -97,7 +98,7 @@ RunningProgram StartProgram() {
   // (the button, set last, has its own text) and the program waits for input.
   EXPECT_TRUE(Eventually("the start button's text after the form loaded",
                          ShiftJis(L"通信テスト開始"),
-                         [&] { return Text(GetDlgItem(program.form, kStartButton)); }));
+                         [&] { return Text(GetDlgItem(program.form, StartButton)); }));
   WaitForInputIdle(program.process.hProcess, kStateWaitMs);
   return program;
 }
@@ -117,7 +118,7 @@ void SetText(HWND window, const std::string& text) {
 
 double PressStart(const RunningProgram& program) {
   const auto start = std::chrono::steady_clock::now();
-  SendMessageA(Control(program, kStartButton), BM_CLICK, 0, 0);
+  SendMessageA(Control(program, StartButton), BM_CLICK, 0, 0);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   return took.count();
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "app/main_form.h"
+
 #include "tests/support/wait.h"
 
 namespace kivom_test {
@@ -20,7 +22,7 @@ struct RunningProgram {
   HWND form = nullptr;
 };
 
-// Starts kivom.exe and waits for its window "kivom" of class "NORMAL0".
+// Starts kivom.exe and waits for its window (kMainWindowTitle, of class kFormClassName).
 RunningProgram StartProgram();
 
 HWND Control(const RunningProgram& program, int id);

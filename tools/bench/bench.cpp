@@ -1,10 +1,12 @@
-// kivom-bench: the runtime's numeric routines and its string pair against the least this
-// processor can do their written steps in, measured in the same run: one double division and
-// one uncontended lock/unlock pair of the registry's own lock, each timed as throughput. The
-// columns against the C library stay as information. Prints ns per call and the ratios for each
-// argument set, then one line per target:
+// kivom-bench: the runtime's numeric routines, each against its own arithmetic measured in the
+// same run: a loop that makes, per argument, the divisions, multiplications and additions the
+// routine's written steps make for a typical argument, in the same order and dependence, and
+// nothing else (no checks, no calls, no scaling), over the same arguments. The ratios against
+// the throughput of one division and against the C library stay as information, and so does
+// the string pair on this build's heap (the target for the string pair is measured where it
+// ships, by kivom-string-bench under Wine). Prints ns per call and the ratios for each argument
+// set, then one line per target:
 //   target <name> ratio <r> limit <l> <met|missed>
-// where a routine's name carries the division count of its floor (Exponential/7-divisions).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -73,7 +75,8 @@ Arguments Make(uint64_t seed, MakeX makeX, MakeY makeY, MakeN makeN) {
 double None(Rng&) { return 0.0; }
 int32_t NoCount(Rng&) { return 0; }
 
-// One comparison: a routine and its baseline over the same arguments.
+// One comparison: a routine, the C library's counterpart and, for the routines with a target,
+// the arithmetic of the routine's written steps, all over the same arguments.
 struct Pair {
   std::string routine;
   std::string arguments;
@@ -81,6 +84,7 @@ struct Pair {
   std::function<void(const Arguments&)> ours;
   std::function<void(const Arguments&)> theirs;
   Arguments args;
+  std::function<void(const Arguments&)> arithmetic;  // empty for the routines without a target
 };
 
 template <typename F>
@@ -102,13 +106,63 @@ std::function<void(const Arguments&)> Binary(F f) {
   };
 }
 
+// The arithmetic of the written steps, one function per routine with a target: the same
+// divisions, multiplications and additions in the same order and dependence, for a typical
+// argument, without the routine's checks, calls and scaling. Where a step gives an integer (the
+// floor n, the exponent e), the value it came from stands in for it, so that the chain stays
+// as long. ArithmeticNotes prints the same derivation with the results.
+constexpr double kLn2 = 0x1.62e42fefa39efp-1;
+constexpr double kSqrt2 = 0x1.6a09e667f3bcdp+0;
+
+double ExponentialArithmetic(double x) {
+  const double z = x / kLn2 + 0.5;  // n = floor(z): a conversion, so z stands for n
+  const double r = x - z * kLn2;
+  const double s = r * r;
+  double g = s / 22;
+  g = s / (g + 18);
+  g = s / (g + 14);
+  g = s / (g + 10);
+  g = s / (g + 6);
+  return ((g + 2) + r) / ((g + 2) - r);  // ScaleByPowerOfTwo(q, n) left out: scaling
+}
+
+double NaturalLogArithmetic(double x) {
+  const double v = x / kSqrt2;   // SplitExponent(v) left out: a call; v stands for 2^e
+  const double reduced = x / v;  // x / 2^e
+  const double t = reduced - 1;
+  double g = 0;
+  for (int k = 9; k >= 1; --k) {
+    const double a = k * t;
+    const double d = a / (g + (2 * k + 1));
+    g = a / (d + 2);
+  }
+  return (reduced * kLn2) + t / (g + 1);  // e * ln2: reduced stands for e
+}
+
+double RealPowerArithmetic(double x, double y) {
+  return ExponentialArithmetic(y * NaturalLogArithmetic(x));
+}
+
+constexpr const char* kArithmeticNotes[] = {
+    "Exponential: x / ln2 + 0.5, x - n * ln2, r * r, s / 22, four s / (g + k), ((g + 2) + r) / "
+    "((g + 2) - r): 7 divisions, 2 multiplications, 9 additions; FloorToInt and "
+    "ScaleByPowerOfTwo left out",
+    "NaturalLog: x / sqrt2, x / 2^e, t = reduced - 1, for k = 9 .. 1 k * t, a / (g + 2k + 1), "
+    "a / (d + 2), then e * ln2 + t / (g + 1): 21 divisions, 10 multiplications, 21 additions; "
+    "SplitExponent and ScaleByPowerOfTwo left out (the routine finds e from x's bits for a "
+    "normal x and so makes 19 of the divisions)",
+    "RealPower (a fractional exponent): NaturalLog's arithmetic, y * ln x, then Exponential's: "
+    "28 divisions; the whole-exponent check and FloorToInt left out",
+};
+
 std::vector<Pair> NumericPairs() {
   std::vector<Pair> pairs;
   auto add = [&pairs](const char* routine, const char* arguments, const char* baseline,
                       std::function<void(const Arguments&)> ours,
-                      std::function<void(const Arguments&)> theirs, Arguments args) {
-    pairs.push_back(
-        {routine, arguments, baseline, std::move(ours), std::move(theirs), std::move(args)});
+                      std::function<void(const Arguments&)> theirs, Arguments args,
+                      std::function<void(const Arguments&)> arithmetic = {}) {
+    pairs.push_back({routine, arguments, baseline, std::move(ours), std::move(theirs),
+                     std::move(args), std::move(arithmetic)});
   };
   const auto fabs = Unary([](double x) { return std::fabs(x); });
   const auto floor = Unary([](double x) { return static_cast<int32_t>(std::floor(x)); });
@@ -137,6 +191,9 @@ std::vector<Pair> NumericPairs() {
   const auto exponential = Unary(runtime::Exponential);
   const auto naturalLog = Unary(runtime::NaturalLog);
   const auto realPower = Binary(runtime::RealPower);
+  const auto exponentialArithmetic = Unary(ExponentialArithmetic);
+  const auto naturalLogArithmetic = Unary(NaturalLogArithmetic);
+  const auto realPowerArithmetic = Binary(RealPowerArithmetic);
 
   const auto typical = [](Rng& r) { return r.Uniform(-100, 100); };
   add("AbsoluteValue", "typical", "fabs", abs, fabs, Make(1, typical, None, NoCount));
@@ -165,13 +222,16 @@ std::vector<Pair> NumericPairs() {
           9, [](Rng& r) { return r.LogUniform(0x1p-1070, 0x1p+1023); }, None, NoCount));
   add("Exponential", "typical", "exp", exponential, exp,
       Make(
-          10, [](Rng& r) { return r.Uniform(-20, 20); }, None, NoCount));
+          10, [](Rng& r) { return r.Uniform(-20, 20); }, None, NoCount),
+      exponentialArithmetic);
   add("Exponential", "extreme", "exp", exponential, exp,
       Make(
-          11, [](Rng& r) { return r.Uniform(-708, 709); }, None, NoCount));
+          11, [](Rng& r) { return r.Uniform(-708, 709); }, None, NoCount),
+      exponentialArithmetic);
   add("Exponential", "subnormal results", "exp", exponential, exp,
       Make(
-          12, [](Rng& r) { return r.Uniform(-745, -709); }, None, NoCount));
+          12, [](Rng& r) { return r.Uniform(-745, -709); }, None, NoCount),
+      exponentialArithmetic);
   const struct {
     const char* name;
     double low, high;
@@ -184,13 +244,14 @@ std::vector<Pair> NumericPairs() {
   for (const auto& range : logRanges) {
     add("NaturalLog", range.name, "log", naturalLog, log,
         Make(
-            seed++, [range](Rng& r) { return r.LogUniform(range.low, range.high); }, None,
-            NoCount));
+            seed++, [range](Rng& r) { return r.LogUniform(range.low, range.high); }, None, NoCount),
+        naturalLogArithmetic);
   }
   add("RealPower", "typical", "pow", realPower, pow,
       Make(
           30, [](Rng& r) { return r.Uniform(0.1, 10); }, [](Rng& r) { return r.Uniform(-5, 5); },
-          NoCount));
+          NoCount),
+      realPowerArithmetic);
   add("RealPower", "whole exponents", "pow", realPower, pow,
       Make(
           31, [](Rng& r) { return r.Uniform(-10, 10); },
@@ -198,7 +259,8 @@ std::vector<Pair> NumericPairs() {
   add("RealPower", "extreme", "pow", realPower, pow,
       Make(
           32, [](Rng& r) { return r.LogUniform(1e-300, 1e300); },
-          [](Rng& r) { return r.Uniform(-1, 1); }, NoCount));
+          [](Rng& r) { return r.Uniform(-1, 1); }, NoCount),
+      realPowerArithmetic);
   return pairs;
 }
 
@@ -228,8 +290,8 @@ void Register(const std::string& name, const std::function<void(const Arguments&
       ->Unit(benchmark::kNanosecond);
 }
 
-// The string pair: one AllocString(0) and its ReleaseString with 32 strings already live,
-// against malloc and free of the same block size.
+// Information: the string pair, one AllocString(0) and its ReleaseString with 32 strings
+// already live, on this build's heap, against malloc and free of the same block size.
 std::vector<runtime::TrackedString> LiveStrings;
 
 void StringPair(benchmark::State& state) {
@@ -253,9 +315,9 @@ void MallocPair(benchmark::State& state) {
   }
 }
 
-// The floor's two parts. Each operation is independent of the others, so the loops measure
-// throughput, and the empty asm statements keep the compiler from folding, hoisting or
-// vectorising what they time.
+// Information: one division's throughput and the lock. Each division is independent of the
+// others, so the loop measures throughput, and the empty asm statements keep the compiler from
+// folding, hoisting or vectorising what it times.
 std::vector<double> Dividends;
 
 void Division(benchmark::State& state) {
@@ -282,29 +344,22 @@ void LockPair(benchmark::State& state) {
   }
 }
 
-// The divisions that a routine's written steps make for a typical argument and that round. A
-// division by a power of two is exact and costs nothing in the floor, since an exponent change
-// does it: SplitExponent's search, NaturalLog's x / 2^e.
+// Information: how many divisions that round a routine's written steps make for a typical
+// argument (a division by a power of two is exact and left out), times one division's
+// throughput.
 //   Exponential: x / ln2, s / 22, four s / (g + k), the quotient q: 7.
 //   NaturalLog:  x / sqrt2 (whose exponent is used), two per level k = 9 .. 1, t / (g + 1): 20.
 //   RealPower:   a fractional exponent takes NaturalLog, then Exponential: 27.
-constexpr int kExponentialDivisions = 7;
-constexpr int kNaturalLogDivisions = 20;
-constexpr int kRealPowerDivisions = kNaturalLogDivisions + kExponentialDivisions;
+const std::map<std::string, int> kDivisionsOf = {
+    {"Exponential", 7}, {"NaturalLog", 20}, {"RealPower", 27}};
 
-constexpr double kFloorLimit = 1.3;
+constexpr double kArithmeticLimit = 1.3;
 
 struct Target {
   const char* name;
   const char* routine;            // the worst ratio over this routine's argument sets...
   std::vector<std::string> sets;  // ...among these
   double limit;
-};
-
-struct FloorTarget {
-  const char* routine;
-  std::vector<std::string> sets;  // the magnitudes whose worst ratio counts
-  int divisions;
 };
 
 // A set left out of the run (by a filter) is no evidence: the target counts as missed.
@@ -335,12 +390,13 @@ int main(int argc, char** argv) {
   Rng rng{40};
   for (int i = 0; i < kBatch; ++i) Dividends.push_back(rng.Uniform(1, 2));
   // Round after round of everything, so that a burst of other work on the machine disturbs a
-  // few rounds of many benchmarks rather than every round of one. The floor's parts run
-  // several times a round: a floor taken from disturbed rounds would flatter every ratio.
+  // few rounds of many benchmarks rather than every round of one.
   for (int round = 0; round < kRounds; ++round) {
     for (const Pair& p : pairs) {
       Register(p.routine + "/" + p.arguments, p.ours, &p.args);
       Register(p.baseline + "/" + p.routine + "/" + p.arguments, p.theirs, &p.args);
+      if (p.arithmetic)
+        Register("arithmetic/" + p.routine + "/" + p.arguments, p.arithmetic, &p.args);
     }
     benchmark::RegisterBenchmark("string pair", StringPair)->MinTime(kMinSeconds);
     benchmark::RegisterBenchmark("malloc/free", MallocPair)->MinTime(kMinSeconds);
@@ -359,25 +415,18 @@ int main(int argc, char** argv) {
   const double strings = reporter.fastest["string pair"];
   std::printf("processor: fused multiply-add %s (these routines never use it)\n",
               __builtin_cpu_supports("fma") ? "available" : "not available");
+  std::printf("each routine's arithmetic, from its written steps:\n");
+  for (const char* note : kArithmeticNotes) std::printf("  %s\n", note);
   std::printf(
-      "floor parts: one double division %.3f ns, one lock/unlock pair %.2f ns, "
+      "information: one double division %.3f ns, one lock/unlock pair %.2f ns, "
       "one malloc/free pair %.2f ns\n\n",
       division, lockPair, mallocs);
 
-  const FloorTarget floors[] = {
-      {"Exponential", {"typical", "extreme", "subnormal results"}, kExponentialDivisions},
-      {"NaturalLog",
-       {"typical", "huge", "tiny", "near 2^-1022", "subnormal", "top of range"},
-       kNaturalLogDivisions},
-      {"RealPower", {"typical", "extreme"}, kRealPowerDivisions},
-  };
-  std::map<std::string, int> divisionsOf;
-  for (const FloorTarget& f : floors) divisionsOf[f.routine] = f.divisions;
-
-  std::map<std::string, double> libraryRatios;  // "routine/arguments" -> ratio to the C library
-  std::map<std::string, double> floorRatios;    // "routine/arguments" -> ratio to the floor
-  std::printf("%-18s %-18s %8s   %-8s %8s %7s   %9s %8s %7s\n", "routine", "arguments", "ns/call",
-              "library", "ns/call", "ratio", "divisions", "floor ns", "ratio");
+  std::map<std::string, double> libraryRatios;     // "routine/arguments" -> to the C library
+  std::map<std::string, double> arithmeticRatios;  // "routine/arguments" -> to its arithmetic
+  std::printf("%-18s %-18s %8s   %-8s %8s %7s   %10s %7s   %9s %7s\n", "routine", "arguments",
+              "ns/call", "library", "ns/call", "ratio", "arithmetic", "ratio", "divisions",
+              "ratio");
   for (const Pair& p : pairs) {
     const std::string key = p.routine + "/" + p.arguments;
     const double ours = reporter.fastest[key];
@@ -385,29 +434,38 @@ int main(int argc, char** argv) {
     libraryRatios[key] = ours / theirs;
     std::printf("%-18s %-18s %8.2f   %-8s %8.2f %7.2f", p.routine.c_str(), p.arguments.c_str(),
                 ours, p.baseline.c_str(), theirs, ours / theirs);
-    const auto divisions = divisionsOf.find(p.routine);
-    if (divisions != divisionsOf.end()) {
-      const double floor = divisions->second * division;
-      floorRatios[key] = ours / floor;
-      std::printf("   %9d %8.2f %7.2f", divisions->second, floor, ours / floor);
+    if (p.arithmetic) {
+      const double arithmetic = reporter.fastest["arithmetic/" + key];
+      arithmeticRatios[key] = ours / arithmetic;
+      const double divisions = kDivisionsOf.at(p.routine) * division;
+      std::printf("   %10.2f %7.2f   %9.2f %7.2f", arithmetic, ours / arithmetic, divisions,
+                  ours / divisions);
     }
     std::printf("\n");
   }
-  const double stringFloor = mallocs + 2 * lockPair;
-  libraryRatios["string pair/32 live"] = strings / mallocs;
-  floorRatios["string pair/32 live"] = strings / stringFloor;
-  std::printf("%-18s %-18s %8.2f   %-8s %8.2f %7.2f   %18s %7.2f\n", "string pair", "32 live",
-              strings, "malloc", mallocs, strings / mallocs, "malloc+2 locks",
-              strings / stringFloor);
+  std::printf(
+      "%-18s %-18s %8.2f   %-8s %8.2f %7.2f   (information: this build's heap; "
+      "against malloc + 2 lock pairs %.2f)\n",
+      "string pair", "32 live", strings, "malloc", mallocs, strings / mallocs,
+      strings / (mallocs + 2 * lockPair));
 
   std::printf("\n");
-  for (const FloorTarget& f : floors) {
-    PrintTarget(std::string(f.routine) + "/" + std::to_string(f.divisions) + "-divisions",
-                floorRatios, f.routine, f.sets, kFloorLimit);
+  const Target arithmeticTargets[] = {
+      {"Exponential/own-arithmetic",
+       "Exponential",
+       {"typical", "extreme", "subnormal results"},
+       kArithmeticLimit},
+      {"NaturalLog/own-arithmetic",
+       "NaturalLog",
+       {"typical", "huge", "tiny", "near 2^-1022", "subnormal", "top of range"},
+       kArithmeticLimit},
+      {"RealPower/own-arithmetic", "RealPower", {"typical", "extreme"}, kArithmeticLimit},
+  };
+  for (const Target& t : arithmeticTargets) {
+    PrintTarget(t.name, arithmeticRatios, t.routine, t.sets, t.limit);
   }
-  PrintTarget("string-pair/malloc-and-2-locks", floorRatios, "string pair", {"32 live"},
-              kFloorLimit);
-  // No division floor for these two: their steps make none. They stay against the C library.
+  // No arithmetic of their own for these two: their steps are loops of exact products, which
+  // the shortcuts replace. They stay against the C library.
   const Target libraryTargets[] = {
       {"SplitExponent", "SplitExponent", {"typical", "extreme"}, 3},
       {"ScaleByPowerOfTwo", "ScaleByPowerOfTwo", {"typical", "extreme normal"}, 3},

@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "app/main_form.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr DWORD kWaitMs = 20000;
-constexpr int kTransmitEdit = 1000;
-constexpr int kStartButton = 1005;
 
 std::string WindowsPath(std::string path) {
   if (!path.empty() && path[0] == '/') path = "Z:" + path;
@@ -115,11 +115,11 @@ int main(int argc, char** argv) {
   }
 
   if (command == "press" && (argc == 4 || argc == 5)) {
-    Started started = Start(argv[3], "NORMAL0", "kivom");
+    Started started = Start(argv[3], kFormClassName, kMainWindowTitle);
     HWND button = nullptr;
-    while ((button = GetDlgItem(started.window, kStartButton)) == nullptr) SwitchToThread();
+    while ((button = GetDlgItem(started.window, StartButton)) == nullptr) SwitchToThread();
     WaitForInputIdle(started.process.hProcess, kWaitMs);
-    if (argc == 5) SetWindowTextA(GetDlgItem(started.window, kTransmitEdit), argv[4]);
+    if (argc == 5) SetWindowTextA(GetDlgItem(started.window, TransmitEdit), argv[4]);
     std::vector<double> ms;
     for (int round = 0; round < rounds; ++round) {
       const auto begin = Clock::now();

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/main_form.h"
+
 namespace {
 
 constexpr DWORD kWaitMs = 60000;
@@ -28,7 +30,7 @@ constexpr int kTextLimit = 4096;
 HWND WaitForControl(int id) {
   const DWORD start = GetTickCount();
   for (;;) {
-    HWND form = FindWindowA("NORMAL0", "kivom");
+    HWND form = FindWindowA(kFormClassName, kMainWindowTitle);
     if (HWND control = form != nullptr ? GetDlgItem(form, id) : nullptr) return control;
     if (GetTickCount() - start > kWaitMs) return nullptr;
     Sleep(kPollMs);
