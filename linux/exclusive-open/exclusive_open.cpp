@@ -79,9 +79,10 @@ bool FindPort(dev_t* device, char (&real_path)[PATH_MAX]) {
   char link[PATH_MAX];
   const char* prefix = getenv("WINEPREFIX");
   const char* home = getenv("HOME");
-  int length = prefix != nullptr && prefix[0] != '\0'
-                   ? snprintf(link, sizeof link, "%s%s", prefix, kPortLink)
-                   : snprintf(link, sizeof link, "%s/.wine%s", home != nullptr ? home : "", kPortLink);
+  int length =
+      prefix != nullptr && prefix[0] != '\0'
+          ? snprintf(link, sizeof link, "%s%s", prefix, kPortLink)
+          : snprintf(link, sizeof link, "%s/.wine%s", home != nullptr ? home : "", kPortLink);
   if (length < 0 || length >= static_cast<int>(sizeof link)) return false;
   struct stat st = {};
   if (stat(link, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
@@ -242,6 +243,8 @@ mode_t ModeArgument(int flags, va_list args) {
 
 extern "C" {
 
+// glibc declares these with reserved parameter names, which this file may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 __attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
@@ -250,6 +253,7 @@ __attribute__((visibility("default"))) int open(const char* path, int flags, ...
   return OpenWith(Real.open, path, flags, mode);
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 __attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);

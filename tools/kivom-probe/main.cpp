@@ -38,9 +38,10 @@ HWND WaitForControl(int id) {
 }
 
 int Usage() {
-  std::fputs("usage: kivom-probe center|text|focus|press|message|dismiss CONTROL-ID\n"
-             "       kivom-probe set CONTROL-ID TEXT\n",
-             stderr);
+  std::fputs(
+      "usage: kivom-probe center|text|focus|press|message|dismiss CONTROL-ID\n"
+      "       kivom-probe set CONTROL-ID TEXT\n",
+      stderr);
   return 2;
 }
 
