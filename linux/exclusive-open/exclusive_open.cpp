@@ -64,7 +64,10 @@ RealCalls Real;
 bool InServer;
 HeldPort Held[kMaxHeld];
 
+// Run at load; and by the first intercepted call, when another preloaded library's start-up
+// opens or closes a file before this one has started.
 __attribute__((constructor)) void Start() {
+  if (Real.close != nullptr) return;
   Real.open = reinterpret_cast<OpenCall>(dlsym(RTLD_NEXT, "open"));
   Real.open64 = reinterpret_cast<OpenCall>(dlsym(RTLD_NEXT, "open64"));
   Real.close = reinterpret_cast<CloseCall>(dlsym(RTLD_NEXT, "close"));
@@ -250,6 +253,7 @@ __attribute__((visibility("default"))) int open(const char* path, int flags, ...
   va_start(args, flags);
   const mode_t mode = ModeArgument(flags, args);
   va_end(args);
+  Start();
   return OpenWith(Real.open, path, flags, mode);
 }
 
@@ -259,10 +263,12 @@ __attribute__((visibility("default"))) int open64(const char* path, int flags, .
   va_start(args, flags);
   const mode_t mode = ModeArgument(flags, args);
   va_end(args);
+  Start();
   return OpenWith(Real.open64, path, flags, mode);
 }
 
 __attribute__((visibility("default"))) int close(int fd) {
+  Start();
   if (InServer && fd >= 0) {
     for (HeldPort& held : Held) {
       if (held.fd != fd) continue;
