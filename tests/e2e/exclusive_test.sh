@@ -35,7 +35,6 @@ chmod 777 "$work"  # the ordinary user's peer and clients write here too
 peer_pid= kivom_pid= holder_pid=
 finish() {
   for pid in $holder_pid $kivom_pid $peer_pid; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT
@@ -189,7 +188,10 @@ server_killed_inside_exchange() {
   kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
     kivom_wait_exit "$watcher" || return 1
   server=$(kivom_server_pid) && kill -9 "$server"
-  kivom_wait_exit "$kivom_pid"
+  # The 64-bit Wine may leave the program's process waiting on the server that is gone: it is
+  # ended as a user would close a window that no longer answers.
+  kivom_wait_exit "$kivom_pid" 2>/dev/null ||
+    { pkill -9 -P "$kivom_pid"; kivom_wait_exit "$kivom_pid"; }
   kivom_pid=
   peer_answers --echo
   [ ! -e "$lock_file" ] || { echo "left: $lock_file" >&2; return 1; }
