@@ -17,18 +17,7 @@ cannot_use=$(printf 'COM1が使えません' | iconv -f UTF-8 -t CP932)
 [ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
 
 start_wait_seconds=180
-passed=0 failed=0
-check() {  # what, then the command that shows it
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $what" >&2
-    failed=$((failed + 1))
-  fi
-}
+source "$here/../../scripts/lib/check.sh"
 
 work=$(mktemp -d "$KIVOM_BUILD/exclusive.XXXXXX")
 chmod 777 "$work"  # the ordinary user's peer and clients write here too
@@ -229,5 +218,4 @@ for user in root "$KIVOM_TEST_USER"; do
   peer_pid=
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+check_summary

@@ -14,18 +14,7 @@ cd "$root"
 
 [ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
 
-passed=0 failed=0
-check() {  # what, then the command that shows it
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $what" >&2
-    failed=$((failed + 1))
-  fi
-}
+source "$root/scripts/lib/check.sh"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-linux/CMakeCache.txt 2>/dev/null)
 deb=dist/kivom_${version}_amd64.deb
@@ -214,5 +203,4 @@ nothing_left() {
 check "none of the package's $(grep -vcx /. "$work/files") paths is left, but folders of other packages" \
   nothing_left
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+check_summary

@@ -10,18 +10,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/wine-env.sh"
 cd "$root"
 
-passed=0 failed=0
-check() {  # what, then the command that shows it
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $what" >&2
-    failed=$((failed + 1))
-  fi
-}
+source "$root/scripts/lib/check.sh"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-win32/CMakeCache.txt 2>/dev/null)
 zip32=dist/kivom-$version-win32.zip zip64=dist/kivom-$version-win64.zip
@@ -70,5 +59,4 @@ check "one exchange on the serial peer, then closed with exit code 0" \
   build/win32/tests/e2e/exchange_test.exe "$exe" --gtest_filter=Exchange.ReplyAppearsInTheReplyBox \
   --gtest_brief=1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+check_summary
