@@ -64,18 +64,33 @@ start_kivom() {
     kivom_wait_for "the send box" "" probe text 1000
 }
 
+# Waits for the launcher to end, its exit status in $launcher_status; at the deadline, says what
+# it and its children were doing, stops it and fails.
+launcher_status=
+launcher_exit() {
+  local ended=0
+  if ! kivom_wait_until "the launcher's end" kivom_not_running "$kivom_pid" >/dev/null; then
+    ps -o pid,ppid,stat,wchan:24,args --pid "$kivom_pid" --ppid "$kivom_pid" >&2
+    kill "$kivom_pid" 2>/dev/null
+    ended=1
+  fi
+  launcher_status=0
+  wait "$kivom_pid" || launcher_status=$?
+  kivom_pid=
+  return $ended
+}
+
 # A press while another program holds the line: the message, no byte on the line, exit code 0.
 press_is_refused() {
-  local before code=0
+  local before
   before=$(peer_requests)
   probe set 1000 "refused?" && probe press 1005 || return 1
   local message
   message=$(probe message 1005) || return 1
   [ "$message" = "$cannot_use" ] || { echo "the message box says '$message'" >&2; return 1; }
   probe dismiss 1005
-  kivom_wait_exit "$kivom_pid" || code=$?
-  kivom_pid=
-  [ "$code" -eq 0 ] || { echo "kivom ended with $code" >&2; return 1; }
+  launcher_exit || return 1
+  [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
   [ "$(peer_requests)" -eq "$before" ] || { echo "a request reached the device" >&2; return 1; }
 }
 
@@ -89,21 +104,20 @@ press_reaches_device() {
 }
 
 close_kivom() {
-  local code=0
   local window
   window=$(xdotool search --onlyvisible --name '^kivom$' | head -n 1)
   # Two commands: chained to the search, xdotool would send the keys as synthetic events.
   xdotool windowfocus --sync "$window" && xdotool key alt+F4
-  kivom_wait_exit "$kivom_pid" || code=$?
-  kivom_pid=
-  [ "$code" -eq 0 ]
+  launcher_exit || return 1
+  [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
 }
 
 # start_holder WHAT COMMAND...: another program takes the line; waits until it says it holds it.
 start_holder() {
   local what=$1
   shift
-  "$@" >"$work/holder" 2>&1 &
+  : >"$work/holder"  # emptied here, not by the holder's redirection, which comes when it starts
+  "$@" >>"$work/holder" 2>&1 &
   holder_pid=$!
   kivom_wait_for "$what to hold the line" held head -n 1 "$work/holder"
 }
@@ -115,7 +129,7 @@ refused_while() {  # what, then the holder's command
   start_holder "$what" "$@" && start_kivom && press_is_refused
   local status=$?
   stop_holder
-  [ -z "$kivom_pid" ] || { kill "$kivom_pid"; kivom_pid=; }
+  [ -z "$kivom_pid" ] || { kill "$kivom_pid" 2>/dev/null; kivom_pid=; }
   return $status
 }
 
@@ -125,7 +139,8 @@ others_refused_during_exchange() {
   local attempt result
   for attempt in 1 2 3; do
     peer_answers --silent
-    "${as[@]}" /usr/bin/python3 "$client" during "$line" >"$work/during" 2>&1 &
+    : >"$work/during"
+    "${as[@]}" /usr/bin/python3 "$client" during "$line" >>"$work/during" 2>&1 &
     local watcher=$!
     kivom_wait_for "the watcher" watching head -n 1 "$work/during" &&
       probe press 1005 &&
@@ -172,17 +187,22 @@ server_killed_inside_exchange() {
   local server
   start_kivom || return 1
   peer_answers --silent
-  "${as[@]}" /usr/bin/python3 "$client" await-held "$line" >"$work/held" 2>&1 &
+  : >"$work/held"
+  "${as[@]}" /usr/bin/python3 "$client" await-held "$line" >>"$work/held" 2>&1 &
   local watcher=$!
   kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
     kivom_wait_exit "$watcher" || return 1
-  server=$(kivom_server_pid) && kill -9 "$server"
-  # The 64-bit Wine may leave the program's process waiting on the server that is gone: it is
-  # ended as a user would close a window that no longer answers.
-  kivom_wait_exit "$kivom_pid" 2>/dev/null ||
-    { pkill -9 -P "$kivom_pid"; kivom_wait_exit "$kivom_pid"; }
-  kivom_pid=
+  server=$(kivom_server_pid) && kill -9 "$server" || return 1
+  # The 32-bit Wine's program ends with its server. The 64-bit one's waits for ever, its window
+  # dead on the screen, and the user stops the launcher, which ends what is left.
+  KIVOM_WAIT_SECONDS=5 kivom_wait_until "the launcher to end with the server" \
+    kivom_not_running "$kivom_pid" >/dev/null 2>&1 || kill "$kivom_pid"
+  launcher_exit || return 1
   peer_answers --echo
+  local left
+  left=$(kivom_prefix_processes)
+  [ -z "$left" ] ||
+    { echo "Wine processes left: $(ps -o pid,args --no-headers -p "${left//$'\n'/,}")" >&2; return 1; }
   [ ! -e "$lock_file" ] || { echo "left: $lock_file" >&2; return 1; }
   local after
   after=$(/usr/bin/python3 -c 'import serial, sys; serial.Serial(sys.argv[1], exclusive=True)' "$line" 2>&1) ||
@@ -210,7 +230,7 @@ for user in root "$KIVOM_TEST_USER"; do
     check "$user: a live UUCP lock file refuses kivom" live_lock_file_refuses
     check "$user: a stale UUCP lock file is removed, and kivom's own goes at the end" \
       stale_lock_file_is_removed
-    check "$user: the Wine server killed inside an exchange leaves nothing that refuses" \
+    check "$user: the Wine server killed inside an exchange leaves no process, lock or flag behind" \
       server_killed_inside_exchange
   fi
   kill "$peer_pid" 2>/dev/null
