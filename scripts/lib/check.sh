@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# The tally of the test scripts that run outside ctest:
+# The tally of a script that makes several checks:
 #   check WHAT COMMAND...   runs COMMAND; "ok: WHAT", or "FAILED: WHAT" on standard error
 #   check_summary           "N passed, N failed", and fails when a check failed
 passed=0 failed=0

@@ -1,35 +1,20 @@
 #!/usr/bin/env bash
-# Runs the numeric evaluator of each build over the same generated vectors and requires the
-# three outputs to be identical, line for line.
+# Runs the numeric evaluators of two builds over the same generated vectors and requires the
+# two outputs to be identical, line for line.
 #
-#   compare-evaluators.sh NATIVE_EVAL WIN32_EVAL_EXE WIN64_EVAL_EXE
+#   compare-evaluators.sh VECTORS NAME=EVALUATOR NAME=EVALUATOR
 #
-# The .exe programs run through $WINE_EXEC (default: wine). The vectors come from the native
-# build's numeric-vectors, found beside the native evaluator's build tree, or from
-# $NUMERIC_VECTORS. Ends with "N passed, N failed" over the three pairs.
+# VECTORS is the native build's numeric-vectors; an EVALUATOR that is a .exe runs through
+# $WINE_EXEC (default: wine).
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 NATIVE_EVAL WIN32_EVAL_EXE WIN64_EVAL_EXE" >&2
+if [ $# -ne 3 ] || [[ "$2" != *=* ]] || [[ "$3" != *=* ]]; then
+  echo "usage: $0 VECTORS NAME=EVALUATOR NAME=EVALUATOR" >&2
   exit 2
 fi
-native=$1 win32=$2 win64=$3
+generator=$1 a=${2%%=*} a_program=${2#*=} b=${3%%=*} b_program=${3#*=}
 read -r -a wine_exec <<<"${WINE_EXEC:-wine}"
-
-# The build tree holding the native evaluator: the nearest folder up with a CMakeCache.txt.
-build_tree() {
-  local dir
-  dir=$(cd "$(dirname "$1")" && pwd)
-  while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
-  [ -f "$dir/CMakeCache.txt" ] && echo "$dir"
-}
-
-generator=${NUMERIC_VECTORS:-}
-if [ -z "$generator" ]; then
-  tree=$(build_tree "$native") || { echo "no build tree above $native" >&2; exit 2; }
-  generator=$tree/tests/numeric/numeric-vectors
-fi
-for program in "$generator" "$native" "$win32" "$win64"; do
+for program in "$generator" "$a_program" "$b_program"; do
   [ -f "$program" ] || { echo "missing: $program" >&2; exit 2; }
 done
 
@@ -40,9 +25,14 @@ trap 'rm -rf "$work"' EXIT
 lines=$(wc -l <"$work/vectors")
 echo "vectors: $lines lines"
 
-"$native" <"$work/vectors" >"$work/native"
-"${wine_exec[@]}" "$win32" <"$work/vectors" >"$work/win32"
-"${wine_exec[@]}" "$win64" <"$work/vectors" >"$work/win64"
+evaluate() {  # name program
+  case "$2" in
+    *.exe) "${wine_exec[@]}" "$2" <"$work/vectors" >"$work/$1" ;;
+    *) "$2" <"$work/vectors" >"$work/$1" ;;
+  esac
+}
+evaluate "$a" "$a_program"
+evaluate "$b" "$b_program"
 
 # An output is usable when it has one line per input line and no error lines.
 usable() {
@@ -55,23 +45,11 @@ usable() {
   fi
 }
 
-passed=0 failed=0
-compare() {
-  local a=$1 b=$2
-  if usable "$a" && usable "$b" && cmp -s "$work/$a" "$work/$b"; then
-    echo "same: $a $b"
-    passed=$((passed + 1))
-  else
-    echo "DIFFERENT: $a $b (input, $a, $b; first lines that differ)"
-    paste -d '|' "$work/vectors" "$work/$a" "$work/$b" |
-      awk -F '|' '$2 != $3 && n++ < 10 { print "  " $1 " -> " $2 " / " $3 }'
-    failed=$((failed + 1))
-  fi
-}
-
-compare native win32
-compare native win64
-compare win32 win64
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+if usable "$a" && usable "$b" && cmp -s "$work/$a" "$work/$b"; then
+  echo "same: $a $b"
+else
+  echo "DIFFERENT: $a $b (input, $a, $b; first lines that differ)"
+  paste -d '|' "$work/vectors" "$work/$a" "$work/$b" |
+    awk -F '|' '$2 != $3 && n++ < 10 { print "  " $1 " -> " $2 " / " $3 }'
+  exit 1
+fi

@@ -1,0 +1,28 @@
+#!/usr/bin/python3
+"""The results of ctest runs, from the JUnit files ctest writes (--output-junit).
+
+  ctest-results.py LABEL=FILE...
+
+One line per test: "LABEL NAME passed|failed SECONDS". A test passed when ctest ran it and
+recorded no failure; one that timed out, failed or did not run (a fixture it needs failed)
+failed. A file that is missing or unreadable is one failed test named "(no results)".
+"""
+import sys
+import xml.etree.ElementTree as ElementTree
+
+
+def results(label, path):
+    try:
+        suite = ElementTree.parse(path).getroot()
+    except (OSError, ElementTree.ParseError):
+        print(f"{label} (no results) failed 0")
+        return
+    for case in suite.iter("testcase"):
+        ran = case.get("status") == "run" and case.find("failure") is None
+        seconds = float(case.get("time") or 0)
+        print(f"{label} {case.get('name')} {'passed' if ran else 'failed'} {seconds:.1f}")
+
+
+for argument in sys.argv[1:]:
+    label, _, path = argument.partition("=")
+    results(label, path)
