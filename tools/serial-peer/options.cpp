@@ -166,7 +166,7 @@ std::string ParseOptions(const std::vector<std::string>& args, bool control_line
     if (option->argument != nullptr) {
       if (i + 1 >= args.size()) return name + " needs a value";
       if (std::string error = option->argument->take(args[++i], value); !error.empty()) {
-        return name + " " + error;
+        return error.insert(0, name + " ");
       }
     }
     option->set(value, options);
