@@ -77,7 +77,6 @@ struct Peer {
   UniqueFd master;
   UniqueFd signals;  // signalfd for SIGTERM and SIGINT
   std::string slave_path;
-  Clock::time_point deadline = Clock::time_point::max();
   bool held = false;          // the other end holds the slave open
   UniqueFd watch;             // inotify on the slave; closed when it cannot be trusted
   int holders = 0;            // open files of the slave, as the watch has counted them
@@ -119,20 +118,15 @@ void Fail(Peer& peer, std::string_view what) {
   peer.stop = true;
 }
 
-// Waits until `until` for `events` on `fd`, a hang-up on it, a stop signal or the time limit.
-// With `fd` < 0 it only sleeps, still woken by a stop.
+// Waits until `until` for `events` on `fd`, a hang-up on it or a stop signal. With `fd` < 0 it
+// only sleeps, still woken by a stop.
 Wake WaitUntil(Peer& peer, int fd, short events, Clock::time_point until) {
   for (;;) {
     if (peer.stop) return Wake::kStop;
     const Clock::time_point now = Clock::now();
-    if (now >= peer.deadline) {
-      Stop(peer, "time limit");
-      return Wake::kStop;
-    }
-    const Clock::time_point end = std::min(until, peer.deadline);
-    if (now >= end) return Wake::kTimeout;
+    if (now >= until) return Wake::kTimeout;
     // Round up, so the wait never ends early.
-    const auto wait = std::chrono::ceil<Milliseconds>(end - now).count();
+    const auto wait = std::chrono::ceil<Milliseconds>(until - now).count();
     pollfd fds[] = {{fd, events, 0}, {peer.signals.Get(), POLLIN, 0}};
     const int ready = poll(fds, 2, static_cast<int>(std::min<long long>(wait, INT_MAX)));
     if (ready < 0 && errno != EINTR) {
@@ -356,16 +350,6 @@ Outcome Flood(Peer& peer) {
   return outcome;
 }
 
-void RemoveLink(const Peer& peer) {
-  const std::string& link = peer.options.link_path;
-  if (link.empty()) return;
-  char target[PATH_MAX] = {};
-  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  // Someone else's file, or a link made since to another terminal, is left alone.
-  if (n < 0 || std::string_view(target, static_cast<size_t>(n)) != peer.slave_path) return;
-  if (unlink(link.c_str()) != 0) LogError("unlink " + link);
-}
-
 Outcome Answer(Peer& peer, const std::string& request) {
   const Behaviour& behaviour = CurrentBehaviour(peer);
   switch (behaviour.kind) {
@@ -375,7 +359,6 @@ Outcome Answer(Peer& peer, const std::string& request) {
       Log("vanish");
       peer.master.Reset();
       peer.held = false;
-      RemoveLink(peer);
       peer.stop = true;
       return Outcome::kStop;
     default:
@@ -455,20 +438,6 @@ int StartupError(const std::string& what) {
   return kExitFailure;
 }
 
-// Makes options.link_path a symbolic link to the slave, replacing only an older link.
-std::string MakeLink(const Peer& peer) {
-  const std::string& link = peer.options.link_path;
-  struct stat st {};
-  if (lstat(link.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) return "refusing to replace " + link + ": not a symbolic link";
-    if (unlink(link.c_str()) != 0) return "cannot replace " + link + ": " + strerror(errno);
-  }
-  if (symlink(peer.slave_path.c_str(), link.c_str()) != 0) {
-    return "cannot create link " + link + ": " + strerror(errno);
-  }
-  return {};
-}
-
 // Creates the terminal pair and keeps only the master; the slave stays free for the other end.
 bool OpenTerminal(Peer& peer) {
   int master = -1;
@@ -510,7 +479,7 @@ int Run(int argc, char** argv) {
     return UsageError(error);
   }
   if (peer.options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(Usage().c_str(), stdout);
     return 0;
   }
   peer.behaviour = peer.options.behaviour;
@@ -531,19 +500,12 @@ int Run(int argc, char** argv) {
       inotify_add_watch(peer.watch.Get(), peer.slave_path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
     peer.watch.Reset();
   }
-  if (!peer.options.link_path.empty()) {
-    if (std::string error = MakeLink(peer); !error.empty()) return UsageError(error);
-  }
-  if (peer.options.time_limit_ms > 0) {
-    peer.deadline = StartTime + Milliseconds(peer.options.time_limit_ms);
-  }
   Log("start path=" + peer.slave_path);
   std::printf("%s\n", peer.slave_path.c_str());
   std::fflush(stdout);
 
   Serve(peer);
 
-  RemoveLink(peer);
   Log("exit");
   return peer.failed ? kExitFailure : 0;
 }

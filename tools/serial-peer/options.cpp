@@ -10,20 +10,14 @@ namespace {
 
 constexpr int kMaxMilliseconds = 600'000;
 constexpr long long kMaxLongReply = 1'000'000;
-constexpr double kMaxTimeLimitSeconds = 86'400;
 constexpr int kPatternLength = 26;
 constexpr char kZeroReply[] = {'A', 'B', '\0', 'C', 'D'};
+constexpr size_t kUsageColumns = 90;  // the synopsis wraps before this
 
 bool ParseWhole(std::string_view text, long long min, long long max, long long& value) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && value >= min && value <= max;
-}
-
-bool ParseSeconds(std::string_view text, double& value) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && value > 0 && value <= kMaxTimeLimitSeconds;
 }
 
 int HexDigit(char c) {
@@ -33,115 +27,149 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool IsBehaviourOption(std::string_view name) {
-  return name == "--echo" || name == "--reply-text" || name == "--reply-hex" || name == "--long" ||
-         name == "--zero" || name == "--silent" || name == "--delay" || name == "--byte-gap" ||
-         name == "--flood" || name == "--all-bytes" || name == "--vanish";
-}
+// --- The kinds of argument
 
-bool TakesValue(std::string_view name) {
-  return name == "--reply-text" || name == "--reply-hex" || name == "--long" || name == "--delay" ||
-         name == "--byte-gap" || name == "--link" || name == "--log" || name == "--control" ||
-         name == "--time-limit";
-}
-
-// Sets the reply of `behaviour`, refusing a second reply option.
-std::string SetReply(std::string_view name, ReplyKind kind, std::string bytes,
-                     std::string& reply_option, Behaviour& behaviour) {
-  if (!reply_option.empty()) {
-    return "only one reply may be chosen, got " + reply_option + " and " + std::string(name);
-  }
-  reply_option = name;
-  behaviour.kind = kind;
-  behaviour.bytes = std::move(bytes);
+std::string TakeText(const std::string& word, Value& value) {
+  if (word.empty()) return "needs a non-empty text (use --silent for no reply)";
+  value.bytes = word;
   return {};
 }
 
-// Parses a behaviour option with its value, if it takes one.
-std::string ParseBehaviourOption(std::string_view name, const std::string& value,
-                                 std::string& reply_option, Behaviour& behaviour) {
-  long long number = 0;
-  if (name == "--echo") return SetReply(name, ReplyKind::kEcho, {}, reply_option, behaviour);
-  if (name == "--silent") return SetReply(name, ReplyKind::kSilent, {}, reply_option, behaviour);
-  if (name == "--flood") return SetReply(name, ReplyKind::kFlood, {}, reply_option, behaviour);
-  if (name == "--vanish") return SetReply(name, ReplyKind::kVanish, {}, reply_option, behaviour);
-  if (name == "--zero") {
-    return SetReply(name, ReplyKind::kFixed, std::string(kZeroReply, sizeof kZeroReply),
-                    reply_option, behaviour);
+std::string TakeHex(const std::string& word, Value& value) {
+  if (std::string error = ParseHexBytes(word, value.bytes); !error.empty()) {
+    return "needs hex bytes: " + error;
   }
-  if (name == "--all-bytes") {
-    std::string bytes;
-    for (int b = 0x01; b <= 0xFF; ++b) bytes.push_back(static_cast<char>(b));
-    return SetReply(name, ReplyKind::kFixed, std::move(bytes), reply_option, behaviour);
-  }
-  if (name == "--reply-text") {
-    if (value.empty()) return "--reply-text needs a non-empty text (use --silent for no reply)";
-    return SetReply(name, ReplyKind::kFixed, value, reply_option, behaviour);
-  }
-  if (name == "--reply-hex") {
-    std::string bytes;
-    if (std::string error = ParseHexBytes(value, bytes); !error.empty()) {
-      return "--reply-hex: " + error;
-    }
-    return SetReply(name, ReplyKind::kFixed, std::move(bytes), reply_option, behaviour);
-  }
-  if (name == "--long") {
-    if (!ParseWhole(value, 1, kMaxLongReply, number)) {
-      return "--long needs a byte count from 1 to " + std::to_string(kMaxLongReply) + ", got '" +
-             value + "'";
-    }
-    std::string bytes;
-    for (long long i = 0; i < number; ++i) bytes.push_back(PatternByte(i));
-    return SetReply(name, ReplyKind::kFixed, std::move(bytes), reply_option, behaviour);
-  }
-  // --delay or --byte-gap
-  if (!ParseWhole(value, 0, kMaxMilliseconds, number)) {
-    return std::string(name) + " needs milliseconds from 0 to " + std::to_string(kMaxMilliseconds) +
-           ", got '" + value + "'";
-  }
-  (name == "--delay" ? behaviour.delay_ms : behaviour.byte_gap_ms) = static_cast<int>(number);
   return {};
+}
+
+std::string TakeByteCount(const std::string& word, Value& value) {
+  if (ParseWhole(word, 1, kMaxLongReply, value.number)) return {};
+  return "needs a byte count from 1 to " + std::to_string(kMaxLongReply) + ", got '" + word + "'";
+}
+
+std::string TakeMilliseconds(const std::string& word, Value& value) {
+  if (ParseWhole(word, 0, kMaxMilliseconds, value.number)) return {};
+  return "needs milliseconds from 0 to " + std::to_string(kMaxMilliseconds) + ", got '" + word +
+         "'";
+}
+
+std::string TakePath(const std::string& word, Value& value) {
+  if (word.empty()) return "needs a non-empty path";
+  value.bytes = word;
+  return {};
+}
+
+constexpr Argument kText = {"TEXT", TakeText};
+constexpr Argument kHex = {"HEX", TakeHex};
+constexpr Argument kByteCount = {"N", TakeByteCount};
+constexpr Argument kMilliseconds = {"MS", TakeMilliseconds};
+constexpr Argument kFile = {"FILE", TakePath};
+
+// --- What the options set
+
+void SetReply(Options& options, ReplyKind kind, std::string bytes = {}) {
+  options.behaviour.kind = kind;
+  options.behaviour.bytes = std::move(bytes);
+}
+
+std::string Pattern(long long length) {
+  std::string bytes;
+  for (long long i = 0; i < length; ++i) bytes.push_back(PatternByte(i));
+  return bytes;
+}
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int b = 0x01; b <= 0xFF; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+constexpr Option kOptions[] = {
+    {"--echo", nullptr, Group::kReply, "the request, CR included (default)",
+     [](Value&, Options& o) { SetReply(o, ReplyKind::kEcho); }},
+    {"--reply-text", &kText, Group::kReply, "the bytes of TEXT",
+     [](Value& v, Options& o) { SetReply(o, ReplyKind::kFixed, std::move(v.bytes)); }},
+    {"--reply-hex", &kHex, Group::kReply, "the given bytes, e.g. 41420d or \"41 42 0d\"",
+     [](Value& v, Options& o) { SetReply(o, ReplyKind::kFixed, std::move(v.bytes)); }},
+    {"--long", &kByteCount, Group::kReply, "N bytes of the pattern ABC...Z ABC...",
+     [](Value& v, Options& o) { SetReply(o, ReplyKind::kFixed, Pattern(v.number)); }},
+    {"--zero", nullptr, Group::kReply, "\"AB\", 0x00, \"CD\"",
+     [](Value&, Options& o) {
+       SetReply(o, ReplyKind::kFixed, std::string(kZeroReply, sizeof kZeroReply));
+     }},
+    {"--all-bytes", nullptr, Group::kReply, "every byte from 0x01 to 0xFF in order",
+     [](Value&, Options& o) { SetReply(o, ReplyKind::kFixed, AllBytes()); }},
+    {"--silent", nullptr, Group::kReply, "nothing",
+     [](Value&, Options& o) { SetReply(o, ReplyKind::kSilent); }},
+    {"--flood", nullptr, Group::kReply,
+     "the pattern without pause until the other end closes (no --byte-gap)",
+     [](Value&, Options& o) { SetReply(o, ReplyKind::kFlood); }},
+    {"--vanish", nullptr, Group::kReply, "close the terminal and end at the first request",
+     [](Value&, Options& o) { SetReply(o, ReplyKind::kVanish); }},
+    {"--delay", &kMilliseconds, Group::kTiming, "wait before replying",
+     [](Value& v, Options& o) { o.behaviour.delay_ms = static_cast<int>(v.number); }},
+    {"--byte-gap", &kMilliseconds, Group::kTiming, "send the reply one byte at a time, MS apart",
+     [](Value& v, Options& o) { o.behaviour.byte_gap_ms = static_cast<int>(v.number); }},
+    {"--log", &kFile, Group::kStart, "append the log to FILE instead of standard error",
+     [](Value& v, Options& o) { o.log_path = std::move(v.bytes); }},
+    {"--control", &kFile, Group::kStart,
+     "before each reply, take the reply and its timing from FILE's first line,\n"
+     "written as on the command line, when FILE exists",
+     [](Value& v, Options& o) { o.control_path = std::move(v.bytes); }},
+    {"--used-line", nullptr, Group::kStart,
+     "before each open, leave the line as another program might have:\n"
+     "115200 baud, even parity, two stop bits, RTS/CTS and XON/XOFF",
+     [](Value&, Options& o) { o.used_line = true; }},
+    {"--help", nullptr, Group::kStart, "show this text", [](Value&, Options& o) { o.help = true; }},
+};
+
+// The usage text's sections, one a group.
+constexpr struct {
+  Group group;
+  std::string_view heading;
+} kSections[] = {
+    {Group::kReply, "Reply, one of:"},
+    {Group::kTiming, "Timing of the reply:"},
+    {Group::kStart, "Options:"},
+};
+
+const Option* FindOption(std::string_view name) {
+  for (const Option& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+// "--delay MS", as the usage text shows an option.
+std::string Synopsis(const Option& option) {
+  std::string text(option.name);
+  if (option.argument != nullptr) text.append(" ").append(option.argument->name);
+  return text;
 }
 
 // Parses `args` into `options`; a control line allows behaviour options only.
 std::string ParseOptions(const std::vector<std::string>& args, bool control_line,
                          Options& options) {
-  std::string reply_option;
+  const Option* reply = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
-    const bool allowed =
-        IsBehaviourOption(name) ||
-        (!control_line && (TakesValue(name) || name == "--help" || name == "--used-line"));
-    if (!allowed) {
-      if (!control_line || !TakesValue(name)) return "unknown option '" + name + "'";
-      return name + " cannot be used in a control line";
-    }
-    std::string value;
-    if (TakesValue(name)) {
-      if (i + 1 >= args.size()) return name + " needs a value";
-      value = args[++i];
-    }
-    if (IsBehaviourOption(name)) {
-      std::string error = ParseBehaviourOption(name, value, reply_option, options.behaviour);
-      if (!error.empty()) return error;
-    } else if (name == "--help") {
-      options.help = true;
-    } else if (name == "--used-line") {
-      options.used_line = true;
-    } else if (name == "--time-limit") {
-      double seconds = 0;
-      if (!ParseSeconds(value, seconds)) {
-        return "--time-limit needs seconds above 0, up to " +
-               std::to_string(static_cast<int>(kMaxTimeLimitSeconds)) + ", got '" + value + "'";
+    const Option* option = FindOption(name);
+    if (option == nullptr) return "unknown option '" + name + "'";
+    if (control_line && !InControlLine(*option)) return name + " cannot be used in a control line";
+    if (option->group == Group::kReply) {
+      if (reply != nullptr) {
+        return "only one reply may be chosen, got " + std::string(reply->name) + " and " + name;
       }
-      options.time_limit_ms = std::max(1, static_cast<int>(seconds * 1000));
-    } else if (value.empty()) {
-      return name + " needs a non-empty path";
-    } else {
-      (name == "--link"  ? options.link_path
-       : name == "--log" ? options.log_path
-                         : options.control_path) = value;
+      reply = option;
     }
+    Value value;
+    if (option->argument != nullptr) {
+      if (i + 1 >= args.size()) return name + " needs a value";
+      if (std::string error = option->argument->take(args[++i], value); !error.empty()) {
+        return error.insert(0, name + " ");
+      }
+    }
+    option->set(value, options);
   }
   if (options.behaviour.kind == ReplyKind::kFlood && options.behaviour.byte_gap_ms > 0) {
     return "--byte-gap cannot be combined with --flood";
@@ -151,33 +179,48 @@ std::string ParseOptions(const std::vector<std::string>& args, bool control_line
 
 }  // namespace
 
-const char kUsage[] =
-    "usage: serial-peer [reply] [--delay MS] [--byte-gap MS] [--link PATH] [--log FILE]\n"
-    "                   [--control FILE] [--time-limit SECONDS] [--used-line]\n"
-    "The far end of a serial link on a pseudo-terminal: prints the path of the terminal on\n"
-    "the first line of standard output and answers each request (bytes up to and including\n"
-    "a carriage return).\n"
-    "Reply, one of:\n"
-    "  --echo             the request, CR included (default)\n"
-    "  --reply-text TEXT  the bytes of TEXT\n"
-    "  --reply-hex HEX    the given bytes, e.g. 41420d or \"41 42 0d\"\n"
-    "  --long N           N bytes of the pattern ABC...Z ABC...\n"
-    "  --zero             \"AB\", 0x00, \"CD\"\n"
-    "  --all-bytes        every byte from 0x01 to 0xFF in order\n"
-    "  --silent           nothing\n"
-    "  --flood            the pattern without pause until the other end closes\n"
-    "  --vanish           close the terminal and end at the first request\n"
-    "Options:\n"
-    "  --delay MS         wait before replying\n"
-    "  --byte-gap MS      send the reply one byte at a time, MS apart\n"
-    "  --link PATH        make PATH a symbolic link to the terminal while running\n"
-    "  --log FILE         append the log to FILE instead of standard error\n"
-    "  --control FILE     before each reply, take the reply options from FILE's first line\n"
-    "                     when FILE exists\n"
-    "  --time-limit SECONDS  end after SECONDS\n"
-    "  --used-line        before each open, leave the line as another program might have:\n"
-    "                     115200 baud, even parity, two stop bits, RTS/CTS and XON/XOFF\n"
-    "  --help             show this text\n";
+std::span<const Option> OptionTable() { return kOptions; }
+
+bool InControlLine(const Option& option) { return option.group != Group::kStart; }
+
+std::string Usage() {
+  constexpr std::string_view kProgram = "usage: serial-peer ";
+  std::string text(kProgram);
+  text.append("[reply]");
+  size_t line_length = text.size();
+  for (const Option& option : kOptions) {
+    if (option.group == Group::kReply) continue;
+    const std::string word = Synopsis(option);
+    if (line_length + word.size() + 3 >= kUsageColumns) {
+      // The next line's words start under the first.
+      line_length = kProgram.size() - 1;
+      text.append("\n").append(line_length, ' ');
+    }
+    text.append(" [").append(word).append("]");
+    line_length += word.size() + 3;
+  }
+  text.append(
+      "\nThe far end of a serial link on a pseudo-terminal: prints the path of the terminal on\n"
+      "the first line of standard output and answers each request (bytes up to and including\n"
+      "a carriage return).\n");
+  size_t column = 0;
+  for (const Option& option : kOptions) column = std::max(column, Synopsis(option).size());
+  const std::string help_indent(2 + column + 2, ' ');
+  for (const auto& section : kSections) {
+    text.append(section.heading).append("\n");
+    for (const Option& option : kOptions) {
+      if (option.group != section.group) continue;
+      std::string line = "  ";
+      line.append(Synopsis(option)).resize(help_indent.size(), ' ');
+      for (char c : option.help) {
+        line.push_back(c);
+        if (c == '\n') line.append(help_indent);
+      }
+      text.append(line).append("\n");
+    }
+  }
+  return text;
+}
 
 char PatternByte(long long i) { return static_cast<char>('A' + i % kPatternLength); }
 

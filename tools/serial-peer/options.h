@@ -1,6 +1,7 @@
-// Command-line and control-file options of serial-peer.
+// Command-line and control-file options of serial-peer, from one table.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,13 +26,45 @@ struct Behaviour {
 
 struct Options {
   Behaviour behaviour;
-  std::string link_path;     // empty: no link
   std::string log_path;      // empty: standard error
   std::string control_path;  // empty: no control file
-  int time_limit_ms = 0;     // 0: no limit
   bool used_line = false;    // leave the line as another program would before each open
   bool help = false;
 };
+
+// An option's argument once checked: the bytes of a text or of hex digits, or a number.
+struct Value {
+  std::string bytes;
+  long long number = 0;
+};
+
+// The kind of word an option takes after its name.
+struct Argument {
+  std::string_view name;  // as the usage text shows it
+  // Checks `word` into `value`; an error such as "needs ...", empty on success.
+  std::string (*take)(const std::string& word, Value& value);
+};
+
+// Where an option may stand; the usage text lists the groups in this order.
+enum class Group {
+  kReply,   // one of the replies, at most one; in a control line too
+  kTiming,  // the reply's timing; in a control line too
+  kStart,   // how the peer runs; on the command line only
+};
+
+struct Option {
+  std::string_view name;
+  const Argument* argument;  // nullptr: the option stands alone
+  Group group;
+  std::string_view help;  // a '\n' starts another line of it
+  void (*set)(Value& value, Options& options);
+};
+
+// Every option, in the order the usage text lists them within their group.
+std::span<const Option> OptionTable();
+
+// Whether `option` may stand in a control line.
+bool InControlLine(const Option& option);
 
 // Byte i of the pattern sent by --long and --flood.
 char PatternByte(long long i);
@@ -53,6 +86,7 @@ std::string ParseHexBytes(std::string_view text, std::string& bytes);
 // "41 42 0d": lowercase hex, space separated.
 std::string HexBytes(std::string_view bytes);
 
-extern const char kUsage[];
+// The text --help prints, made from the table.
+std::string Usage();
 
 }  // namespace serial_peer
