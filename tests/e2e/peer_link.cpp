@@ -14,7 +14,7 @@ namespace {
 std::string PathFromEnvironment(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) {
-    ADD_FAILURE() << name << " is not set: run this test through tests/e2e/with-peer.sh";
+    ADD_FAILURE() << name << " is not set: run this test through tests/e2e/with-line.sh";
     return "";
   }
   std::string path = std::string("Z:") + value;
