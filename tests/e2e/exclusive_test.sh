@@ -14,16 +14,16 @@ probe_exe=$2
 launcher=$KIVOM_BUILD/native/linux/kivom
 client=$here/serial_client.py
 cannot_use=$(printf 'COM1が使えません' | iconv -f UTF-8 -t CP932)
-[ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
+[ -f "$KIVOM_SESSION/display" ] && DISPLAY=$(cat "$KIVOM_SESSION/display") && export DISPLAY
 
 start_wait_seconds=180
 source "$here/../../scripts/lib/check.sh"
 
 work=$(mktemp -d "$KIVOM_BUILD/exclusive.XXXXXX")
 chmod 777 "$work"  # the ordinary user's peer and clients write here too
-peer_pid= kivom_pid= holder_pid=
+KIVOM_PEER_PID='' kivom_pid='' holder_pid=''
 finish() {
-  for pid in $holder_pid $kivom_pid $peer_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $holder_pid $kivom_pid $KIVOM_PEER_PID; do kill "$pid" 2>/dev/null; done
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT
@@ -49,9 +49,8 @@ start_peer() {
   : >"$work/peer.log"
   chmod 666 "$work/peer.log"
   peer_answers --echo
-  coproc PEER { exec "${as[@]}" "$KIVOM_ECHO_DEVICE" --log "$work/peer.log" --control "$work/control"; }
-  peer_pid=$PEER_PID
-  read -r -t 30 line <&"${PEER[0]}" || { echo "awaited the serial peer's terminal for 30 s" >&2; exit 1; }
+  kivom_start_peer "${as[@]}" -- --log "$work/peer.log" --control "$work/control"
+  line=$KIVOM_PEER_LINE
 }
 
 # Starts kivom through its launcher on the peer's line, and waits for its window.
@@ -136,8 +135,8 @@ refused_while() {  # what, then the holder's command
 # While kivom is inside an exchange with a silent device, the others are refused; once it is
 # over, they are granted.
 others_refused_during_exchange() {
-  local attempt result
-  for attempt in 1 2 3; do
+  local result
+  for _ in 1 2 3; do  # attempts
     peer_answers --silent
     : >"$work/during"
     "${as[@]}" /usr/bin/python3 "$client" during "$line" >>"$work/during" 2>&1 &
@@ -146,7 +145,7 @@ others_refused_during_exchange() {
       probe press 1005 &&
       kivom_wait_exit "$watcher"
     result=$(cat "$work/during")
-    echo "$result" | sed "s/^/  $user: /"
+    awk -v user="$user" '{ print "  " user ": " $0 }' <<<"$result"
     # A machine too busy to try while kivom held the line tries again.
     grep -q '^late ' <<<"$result" && continue
     peer_answers --echo
@@ -216,6 +215,7 @@ for user in root "$KIVOM_TEST_USER"; do
   lock_file=$(kivom_lock_file "$line")
   echo "== as $user, on $line"
   # The user's own prefix, made on first use, before anything waits for a window.
+  # shellcheck disable=SC2016 # the launcher's path is the inner shell's $0
   "${as[@]}" bash -c 'source "$0" && kivom_prefix_ready' "$launcher" || exit 1
   check "$user: a pyserial exclusive=True holder refuses kivom" \
     refused_while pyserial "${as[@]}" /usr/bin/python3 "$client" hold "$line"
@@ -233,9 +233,9 @@ for user in root "$KIVOM_TEST_USER"; do
     check "$user: the Wine server killed inside an exchange leaves no process, lock or flag behind" \
       server_killed_inside_exchange
   fi
-  kill "$peer_pid" 2>/dev/null
-  wait "$peer_pid" 2>/dev/null
-  peer_pid=
+  kill "$KIVOM_PEER_PID" 2>/dev/null
+  wait "$KIVOM_PEER_PID" 2>/dev/null
+  KIVOM_PEER_PID=''
 done
 
 check_summary
