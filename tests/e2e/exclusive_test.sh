@@ -7,7 +7,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/wine-env.sh"
-source "$here/../../scripts/lib/wait.sh"
+source "$here/../../scripts/lib/form.sh"
 source "$here/../../scripts/lib/test-user.sh"
 export KIVOM_EXE=$1
 probe_exe=$2
@@ -58,9 +58,8 @@ start_kivom() {
   "${as[@]}" "$launcher" "$line" 2>>"$work/launcher.log" &
   kivom_pid=$!
   # The launcher restarts Wine first, which a busy machine can take long over.
-  KIVOM_WAIT_SECONDS=$start_wait_seconds kivom_wait_until "kivom's window" \
-    xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
-    kivom_wait_for "the send box" "" probe text 1000
+  KIVOM_WAIT_SECONDS=$start_wait_seconds kivom_find_window >/dev/null &&
+    kivom_wait_for "the send box" "" probe text "$KIVOM_SEND_BOX"
 }
 
 # Waits for the launcher to end, its exit status in $launcher_status; at the deadline, says what
@@ -83,11 +82,11 @@ launcher_exit() {
 press_is_refused() {
   local before
   before=$(peer_requests)
-  probe set 1000 "refused?" && probe press 1005 || return 1
+  probe set "$KIVOM_SEND_BOX" "refused?" && probe press "$KIVOM_START_BUTTON" || return 1
   local message
-  message=$(probe message 1005) || return 1
+  message=$(probe message "$KIVOM_START_BUTTON") || return 1
   [ "$message" = "$cannot_use" ] || { echo "the message box says '$message'" >&2; return 1; }
-  probe dismiss 1005
+  probe dismiss "$KIVOM_START_BUTTON"
   launcher_exit || return 1
   [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
   [ "$(peer_requests)" -eq "$before" ] || { echo "a request reached the device" >&2; return 1; }
@@ -97,16 +96,14 @@ press_is_refused() {
 press_reaches_device() {
   local text="press $1" before
   before=$(peer_requests)
-  probe set 1000 "$text" && probe press 1005 &&
-    kivom_wait_for "the reply box" "$text" probe text 1001 &&
+  probe set "$KIVOM_SEND_BOX" "$text" && probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_for "the reply box" "$text" probe text "$KIVOM_REPLY_BOX" &&
     kivom_wait_for "the peer's count of requests" $((before + 1)) peer_requests
 }
 
 close_kivom() {
   local window
-  window=$(xdotool search --onlyvisible --name '^kivom$' | head -n 1)
-  # Two commands: chained to the search, xdotool would send the keys as synthetic events.
-  xdotool windowfocus --sync "$window" && xdotool key alt+F4
+  window=$(kivom_find_window) && kivom_close_window "$window"
   launcher_exit || return 1
   [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
 }
@@ -142,7 +139,7 @@ others_refused_during_exchange() {
     "${as[@]}" /usr/bin/python3 "$client" during "$line" >>"$work/during" 2>&1 &
     local watcher=$!
     kivom_wait_for "the watcher" watching head -n 1 "$work/during" &&
-      probe press 1005 &&
+      probe press "$KIVOM_START_BUTTON" &&
       kivom_wait_exit "$watcher"
     result=$(cat "$work/during")
     awk -v user="$user" '{ print "  " user ": " $0 }' <<<"$result"
@@ -189,8 +186,8 @@ server_killed_inside_exchange() {
   : >"$work/held"
   "${as[@]}" /usr/bin/python3 "$client" await-held "$line" >>"$work/held" 2>&1 &
   local watcher=$!
-  kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
-    kivom_wait_exit "$watcher" || return 1
+  kivom_wait_for "the watcher" watching head -n 1 "$work/held" &&
+    probe press "$KIVOM_START_BUTTON" && kivom_wait_exit "$watcher" || return 1
   server=$(kivom_server_pid) && kill -9 "$server" || return 1
   # The 32-bit Wine's program ends with its server. The 64-bit one's waits for ever, its window
   # dead on the screen, and the user stops the launcher, which ends what is left.
