@@ -230,9 +230,7 @@ for user in root "$KIVOM_TEST_USER"; do
     check "$user: the Wine server killed inside an exchange leaves no process, lock or flag behind" \
       server_killed_inside_exchange
   fi
-  kill "$KIVOM_PEER_PID" 2>/dev/null
-  wait "$KIVOM_PEER_PID" 2>/dev/null
-  KIVOM_PEER_PID=''
+  kivom_stop_peer
 done
 
 check_summary

@@ -47,9 +47,6 @@ echo "space bar: the peer received $(requests_since "$mark")"
 
 kivom_wait_for "the reply box's text" 'typed 123' probe text "$KIVOM_REPLY_BOX" || fail "no reply shown"
 
-kivom_close_window "$window"
-code=0
-kivom_wait_exit $program_pid || code=$?
+kivom_close_window "$window" "$program_pid" || fail "exit code $? after Alt+F4"
 trap - EXIT
-[ "$code" -eq 0 ] || fail "exit code $code after Alt+F4"
 echo "1 passed, 0 failed"

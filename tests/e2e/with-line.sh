@@ -14,10 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/wine-env.sh"
 
 mode=$1; shift
-KIVOM_PEER_PID=''
 # shellcheck disable=SC2317 # run by the trap
 finish() {
-  [ -n "$KIVOM_PEER_PID" ] && kill "$KIVOM_PEER_PID" 2>/dev/null && wait "$KIVOM_PEER_PID" 2>/dev/null
+  kivom_stop_peer
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT

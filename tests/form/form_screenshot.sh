@@ -22,9 +22,6 @@ window=$(kivom_find_window) ||
 kivom_window_picture "$window" "$picture"
 echo "form picture: $picture"
 
-kivom_close_window "$window"
-code=0
-kivom_wait_exit $wine_pid || code=$?
+kivom_close_window "$window" "$wine_pid" || kivom_die "the program ended with exit code $? after Alt+F4"
 trap - EXIT
-[ "$code" -eq 0 ] || kivom_die "the program ended with exit code $code after Alt+F4"
 echo "closed with Alt+F4, exit code 0"
