@@ -14,9 +14,8 @@ kivom_find_window() {
     xdotool search --onlyvisible --name '^kivom$') && echo "${windows%%$'\n'*}"
 }
 
-# kivom_close_window WINDOW [PID]: Alt+F4 to WINDOW as real key presses, then, given the program's
-# PID, its end awaited: its exit status. Two commands: chained to a window in one xdotool call, the
-# keys would go to it as synthetic events.
+# kivom_close_window WINDOW [PID]: Alt+F4 as real key presses (chained to a window in one xdotool
+# call, they would go to it as synthetic events); then the end of PID awaited, its exit status.
 kivom_close_window() {
   xdotool windowfocus --sync "$1" && xdotool key alt+F4 && { [ -z "${2:-}" ] || kivom_wait_exit "$2"; }
 }
