@@ -22,15 +22,12 @@ kivom_wait_until() {
 
 # kivom_wait_for WHAT EXPECTED COMMAND...: runs COMMAND until it prints EXPECTED.
 kivom_wait_for() {
-  local what=$1 expected=$2 seen deadline=$((SECONDS + KIVOM_WAIT_SECONDS))
-  shift 2
-  until seen=$("$@" 2>/dev/null) && [ "$seen" = "$expected" ]; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-      echo "awaited $what to be '$expected' for $KIVOM_WAIT_SECONDS s; saw '$seen'" >&2
-      return 1
-    fi
-    sleep 0.1
-  done
+  kivom_wait_until "$1 to be '$2'" kivom_prints "$2" "${@:3}" >/dev/null
+}
+# kivom_prints EXPECTED COMMAND...: prints what COMMAND prints; succeeds when that is EXPECTED.
+kivom_prints() {
+  local seen
+  seen=$("${@:2}") && printf '%s\n' "$seen" && [ "$seen" = "$1" ]
 }
 
 # kivom_wait_exit PID: waits for the child PID to end; its exit status, or 1 with a message

@@ -7,23 +7,23 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/wine-env.sh"
-source "$here/../../scripts/lib/wait.sh"
+source "$here/../../scripts/lib/form.sh"
 source "$here/../../scripts/lib/test-user.sh"
 export KIVOM_EXE=$1
 probe_exe=$2
 launcher=$KIVOM_BUILD/native/linux/kivom
 client=$here/serial_client.py
 cannot_use=$(printf 'COM1が使えません' | iconv -f UTF-8 -t CP932)
-[ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
+[ -f "$KIVOM_SESSION/display" ] && DISPLAY=$(cat "$KIVOM_SESSION/display") && export DISPLAY
 
 start_wait_seconds=180
 source "$here/../../scripts/lib/check.sh"
 
 work=$(mktemp -d "$KIVOM_BUILD/exclusive.XXXXXX")
 chmod 777 "$work"  # the ordinary user's peer and clients write here too
-peer_pid= kivom_pid= holder_pid=
+KIVOM_PEER_PID='' kivom_pid='' holder_pid=''
 finish() {
-  for pid in $holder_pid $kivom_pid $peer_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $holder_pid $kivom_pid $KIVOM_PEER_PID; do kill "$pid" 2>/dev/null; done
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT
@@ -49,9 +49,8 @@ start_peer() {
   : >"$work/peer.log"
   chmod 666 "$work/peer.log"
   peer_answers --echo
-  coproc PEER { exec "${as[@]}" "$KIVOM_ECHO_DEVICE" --log "$work/peer.log" --control "$work/control"; }
-  peer_pid=$PEER_PID
-  read -r -t 30 line <&"${PEER[0]}" || { echo "awaited the serial peer's terminal for 30 s" >&2; exit 1; }
+  kivom_start_peer "${as[@]}" -- --log "$work/peer.log" --control "$work/control"
+  line=$KIVOM_PEER_LINE
 }
 
 # Starts kivom through its launcher on the peer's line, and waits for its window.
@@ -59,9 +58,8 @@ start_kivom() {
   "${as[@]}" "$launcher" "$line" 2>>"$work/launcher.log" &
   kivom_pid=$!
   # The launcher restarts Wine first, which a busy machine can take long over.
-  KIVOM_WAIT_SECONDS=$start_wait_seconds kivom_wait_until "kivom's window" \
-    xdotool search --onlyvisible --name '^kivom$' >/dev/null &&
-    kivom_wait_for "the send box" "" probe text 1000
+  KIVOM_WAIT_SECONDS=$start_wait_seconds kivom_find_window >/dev/null &&
+    kivom_wait_for "the send box" "" probe text "$KIVOM_SEND_BOX"
 }
 
 # Waits for the launcher to end, its exit status in $launcher_status; at the deadline, says what
@@ -84,11 +82,11 @@ launcher_exit() {
 press_is_refused() {
   local before
   before=$(peer_requests)
-  probe set 1000 "refused?" && probe press 1005 || return 1
+  probe set "$KIVOM_SEND_BOX" "refused?" && probe press "$KIVOM_START_BUTTON" || return 1
   local message
-  message=$(probe message 1005) || return 1
+  message=$(probe message "$KIVOM_START_BUTTON") || return 1
   [ "$message" = "$cannot_use" ] || { echo "the message box says '$message'" >&2; return 1; }
-  probe dismiss 1005
+  probe dismiss "$KIVOM_START_BUTTON"
   launcher_exit || return 1
   [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
   [ "$(peer_requests)" -eq "$before" ] || { echo "a request reached the device" >&2; return 1; }
@@ -98,16 +96,14 @@ press_is_refused() {
 press_reaches_device() {
   local text="press $1" before
   before=$(peer_requests)
-  probe set 1000 "$text" && probe press 1005 &&
-    kivom_wait_for "the reply box" "$text" probe text 1001 &&
+  probe set "$KIVOM_SEND_BOX" "$text" && probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_for "the reply box" "$text" probe text "$KIVOM_REPLY_BOX" &&
     kivom_wait_for "the peer's count of requests" $((before + 1)) peer_requests
 }
 
 close_kivom() {
   local window
-  window=$(xdotool search --onlyvisible --name '^kivom$' | head -n 1)
-  # Two commands: chained to the search, xdotool would send the keys as synthetic events.
-  xdotool windowfocus --sync "$window" && xdotool key alt+F4
+  window=$(kivom_find_window) && kivom_close_window "$window"
   launcher_exit || return 1
   [ "$launcher_status" -eq 0 ] || { echo "kivom ended with $launcher_status" >&2; return 1; }
 }
@@ -136,17 +132,17 @@ refused_while() {  # what, then the holder's command
 # While kivom is inside an exchange with a silent device, the others are refused; once it is
 # over, they are granted.
 others_refused_during_exchange() {
-  local attempt result
-  for attempt in 1 2 3; do
+  local result
+  for _ in 1 2 3; do  # attempts
     peer_answers --silent
     : >"$work/during"
     "${as[@]}" /usr/bin/python3 "$client" during "$line" >>"$work/during" 2>&1 &
     local watcher=$!
     kivom_wait_for "the watcher" watching head -n 1 "$work/during" &&
-      probe press 1005 &&
+      probe press "$KIVOM_START_BUTTON" &&
       kivom_wait_exit "$watcher"
     result=$(cat "$work/during")
-    echo "$result" | sed "s/^/  $user: /"
+    awk -v user="$user" '{ print "  " user ": " $0 }' <<<"$result"
     # A machine too busy to try while kivom held the line tries again.
     grep -q '^late ' <<<"$result" && continue
     peer_answers --echo
@@ -190,8 +186,8 @@ server_killed_inside_exchange() {
   : >"$work/held"
   "${as[@]}" /usr/bin/python3 "$client" await-held "$line" >>"$work/held" 2>&1 &
   local watcher=$!
-  kivom_wait_for "the watcher" watching head -n 1 "$work/held" && probe press 1005 &&
-    kivom_wait_exit "$watcher" || return 1
+  kivom_wait_for "the watcher" watching head -n 1 "$work/held" &&
+    probe press "$KIVOM_START_BUTTON" && kivom_wait_exit "$watcher" || return 1
   server=$(kivom_server_pid) && kill -9 "$server" || return 1
   # The 32-bit Wine's program ends with its server. The 64-bit one's waits for ever, its window
   # dead on the screen, and the user stops the launcher, which ends what is left.
@@ -216,6 +212,7 @@ for user in root "$KIVOM_TEST_USER"; do
   lock_file=$(kivom_lock_file "$line")
   echo "== as $user, on $line"
   # The user's own prefix, made on first use, before anything waits for a window.
+  # shellcheck disable=SC2016 # the launcher's path is the inner shell's $0
   "${as[@]}" bash -c 'source "$0" && kivom_prefix_ready' "$launcher" || exit 1
   check "$user: a pyserial exclusive=True holder refuses kivom" \
     refused_while pyserial "${as[@]}" /usr/bin/python3 "$client" hold "$line"
@@ -233,9 +230,7 @@ for user in root "$KIVOM_TEST_USER"; do
     check "$user: the Wine server killed inside an exchange leaves no process, lock or flag behind" \
       server_killed_inside_exchange
   fi
-  kill "$peer_pid" 2>/dev/null
-  wait "$peer_pid" 2>/dev/null
-  peer_pid=
+  kivom_stop_peer
 done
 
 check_summary

@@ -3,7 +3,7 @@
 # Usage (through with-line.sh peer): typing_test.sh KIVOM_EXE KIVOM_PROBE_EXE
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
-source "$(dirname "$0")/../../scripts/lib/wait.sh"
+source "$(dirname "$0")/../../scripts/lib/form.sh"
 program=$1 probe_exe=$2
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -20,21 +20,17 @@ program_pid=$!
 trap 'kill $program_pid 2>/dev/null || true' EXIT
 
 # Shown on the display: the form has loaded, since it loads before it is shown.
-window=$(kivom_wait_until "the window kivom on the display" \
-  xdotool search --onlyvisible --name '^kivom$' | head -n 1) || fail "no window"
+window=$(kivom_find_window) || fail "no window"
 
-read -r x y < <(probe center 1000)
-xdotool mousemove --sync "$x" "$y" click 1
-kivom_wait_for "the control with the focus" 1000 probe focus 1000 ||
-  fail "a click into the send box did not give it the focus"
+kivom_click_into probe "$KIVOM_SEND_BOX" || fail "a click into the send box did not give it the focus"
 mark=$(log_size)
-xdotool type --delay 30 'typed'
+xdotool type --delay "$KIVOM_KEY_DELAY_MS" 'typed'
 xdotool key Return  # keys typed into the edit start nothing
-xdotool type --delay 30 ' 123'
-kivom_wait_for "the send box's text" 'typed 123' probe text 1000 || fail "the typing did not arrive"
+xdotool type --delay "$KIVOM_KEY_DELAY_MS" ' 123'
+kivom_wait_for "the send box's text" 'typed 123' probe text "$KIVOM_SEND_BOX" ||
+  fail "the typing did not arrive"
 
-read -r x y < <(probe center 1005)
-xdotool mousemove --sync "$x" "$y" click 1
+kivom_click probe "$KIVOM_START_BUTTON"
 kivom_wait_for "the last request in the peer's log" "$typed_request" last_request_since "$mark" ||
   fail "a click on the button did not send the typed text"
 # The program takes its input in order, so an exchange started by Return came before.
@@ -49,11 +45,8 @@ kivom_wait_for "the last request in the peer's log" "$typed_request" last_reques
   fail "the space bar on the button sent nothing"
 echo "space bar: the peer received $(requests_since "$mark")"
 
-kivom_wait_for "the reply box's text" 'typed 123' probe text 1001 || fail "no reply shown"
+kivom_wait_for "the reply box's text" 'typed 123' probe text "$KIVOM_REPLY_BOX" || fail "no reply shown"
 
-xdotool windowfocus --sync "$window" && xdotool key alt+F4
-code=0
-kivom_wait_exit $program_pid || code=$?
+kivom_close_window "$window" "$program_pid" || fail "exit code $? after Alt+F4"
 trap - EXIT
-[ "$code" -eq 0 ] || fail "exit code $code after Alt+F4"
 echo "1 passed, 0 failed"

@@ -14,9 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/wine-env.sh"
 
 mode=$1; shift
-peer_pid=
+# shellcheck disable=SC2317 # run by the trap
 finish() {
-  [ -n "$peer_pid" ] && kill "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+  kivom_stop_peer
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT
@@ -34,13 +34,12 @@ case "$mode" in
     [ -x "$peer" ] || kivom_die "no serial peer at $peer: build the native preset first"
     work=$(mktemp -d "$KIVOM_BUILD/e2e.XXXXXX")
     export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
-    coproc PEER { exec "$peer" "${peer_options[@]}" --log "$KIVOM_PEER_LOG" --control "$KIVOM_PEER_CONTROL"; }
-    peer_pid=$PEER_PID
-    read -r -t 30 line <&"${PEER[0]}" || kivom_die "awaited the serial peer's terminal for 30 s; it named none"
-    kivom_map_com1 "$line"
+    KIVOM_ECHO_DEVICE=$peer kivom_start_peer -- "${peer_options[@]}" --log "$KIVOM_PEER_LOG" \
+      --control "$KIVOM_PEER_CONTROL"
+    kivom_map_com1 "$KIVOM_PEER_LINE"
     if [ "$mode" = recorded ]; then
       # Set only now: the Wine server started above runs without it.
-      kivom_preload_recorder "$recorder" "$line" "$work/line.log"
+      kivom_preload_recorder "$recorder" "$KIVOM_PEER_LINE" "$work/line.log"
     fi
     ;;
   unusable)
@@ -50,7 +49,7 @@ case "$mode" in
 esac
 [ "$1" = "--" ] && shift
 
-[ -f "$KIVOM_SESSION/display" ] && export DISPLAY=$(cat "$KIVOM_SESSION/display")
+[ -f "$KIVOM_SESSION/display" ] && DISPLAY=$(cat "$KIVOM_SESSION/display") && export DISPLAY
 status=0
 case "$1" in
   *.exe) wine "$@" || status=$? ;;

@@ -4,7 +4,7 @@
 # Usage: form_screenshot.sh KIVOM_EXE PNG
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib/wine-env.sh"
-source "$(dirname "$0")/../../scripts/lib/wait.sh"
+source "$(dirname "$0")/../../scripts/lib/form.sh"
 
 program=$1 picture=$2
 DISPLAY=$(cat "$KIVOM_SESSION/display") || kivom_die "no test session display"
@@ -15,19 +15,13 @@ wine_pid=$!
 trap 'kill $wine_pid 2>/dev/null || true' EXIT
 
 # Listed by name before it is mapped: wait until it is on the display.
-window=$(kivom_wait_until "the window kivom on the display" \
-  xdotool search --onlyvisible --name '^kivom$' | head -n 1) ||
+window=$(kivom_find_window) ||
   kivom_die "no window kivom; the program $(kill -0 $wine_pid 2>/dev/null && echo runs ||
     echo ended), the display $DISPLAY shows: $(xdotool search --name . getwindowname %@ 2>&1 |
     paste -sd, -)"
 kivom_window_picture "$window" "$picture"
 echo "form picture: $picture"
 
-# Real key presses through the X server, to the focused window.
-xdotool windowfocus --sync "$window"
-xdotool key alt+F4
-code=0
-kivom_wait_exit $wine_pid || code=$?
+kivom_close_window "$window" "$wine_pid" || kivom_die "the program ended with exit code $? after Alt+F4"
 trap - EXIT
-[ "$code" -eq 0 ] || kivom_die "the program ended with exit code $code after Alt+F4"
 echo "closed with Alt+F4, exit code 0"
