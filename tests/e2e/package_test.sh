@@ -143,7 +143,7 @@ demo_exchange() {
   as_user xdotool mousemove --sync "$x" "$y" click 1 &&
     kivom_wait_for "the echo device's requests" "$typed_request" echo_requests &&
     kivom_wait_for "the reply box's text" "$typed_text" probe text "$reply_box" || return 1
-  as_user xdotool windowfocus --sync "$window" key alt+F4
+  as_user xdotool windowfocus --sync "$window" && as_user xdotool key alt+F4
 }
 
 closed_with_zero() {
