@@ -8,9 +8,9 @@
 # Ends with "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/scripts/lib/wait.sh"
+source "$root/scripts/lib/form.sh"
 source "$root/scripts/lib/test-user.sh"
-cd "$root"
+cd "$root" || exit 2
 
 [ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
 
@@ -20,7 +20,6 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-linux/CMake
 deb=dist/kivom_${version}_amd64.deb
 probe_exe=build/win64/tools/kivom-probe/kivom-probe.exe
 user=$KIVOM_TEST_USER
-send_box=1000 reply_box=1001 start_button=1005  # the form's control ids
 # Other sessions may hold the dpkg lock for a while.
 apt_get=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y)
 
@@ -97,7 +96,6 @@ check "kivom --version prints 'kivom $version'" version_line
 check "man finds kivom(1)" manual_found
 
 # --- kivom --demo, as an ordinary user on a virtual display ---
-# The user's first start makes the Wine prefix, which takes a while on a busy machine.
 demo_wait_seconds=300
 as_user() { runuser -u "$user" -- env -i HOME="$home" USER="$user" LOGNAME="$user" \
   PATH=/usr/bin:/bin DISPLAY="$display" "$@"; }
@@ -117,33 +115,19 @@ start_display() {
     { cat "$work/xvfb.log" >&2; return 1; }
 }
 
-# Sets window to the id of kivom's window once it is shown; fails at once when the launcher
-# ends without one.
-wait_for_window() {
-  local deadline=$((SECONDS + demo_wait_seconds))
-  until window=$(as_user xdotool search --onlyvisible --name '^kivom$' 2>/dev/null | head -n 1) &&
-    [ -n "$window" ]; do
-    kill -0 "$launcher_pid" 2>/dev/null ||
-      { echo "awaited the window kivom on $display; the launcher ended without one" >&2; return 1; }
-    [ "$SECONDS" -lt "$deadline" ] ||
-      { echo "awaited the window kivom on $display for $demo_wait_seconds s; saw none" >&2; return 1; }
-    sleep 0.2
-  done
-}
+# The form driven as the user, on the user's display.
+user_xdotool() { as_user xdotool "$@"; }
+KIVOM_XDOTOOL=user_xdotool
 
+# The user's first start makes the Wine prefix, which takes a while on a busy machine.
 demo_exchange() {
-  local window
-  wait_for_window || { cat "$work/launcher.log" >&2; return 1; }
-  read -r x y < <(probe center "$send_box") || { echo "kivom-probe found no send box" >&2; return 1; }
-  as_user xdotool mousemove --sync "$x" "$y" click 1 &&
-    kivom_wait_for "the control with the focus" "$send_box" probe focus "$send_box" &&
-    as_user xdotool type --delay 30 "$typed_text" &&
-    kivom_wait_for "the send box's text" "$typed_text" probe text "$send_box" || return 1
-  read -r x y < <(probe center "$start_button")
-  as_user xdotool mousemove --sync "$x" "$y" click 1 &&
-    kivom_wait_for "the echo device's requests" "$typed_request" echo_requests &&
-    kivom_wait_for "the reply box's text" "$typed_text" probe text "$reply_box" || return 1
-  as_user xdotool windowfocus --sync "$window" && as_user xdotool key alt+F4
+  local window reply
+  window=$(KIVOM_WAIT_SECONDS=$demo_wait_seconds kivom_find_window) ||
+    { cat "$work/launcher.log" >&2; return 1; }
+  reply=$(kivom_send_typed probe "$typed_text") &&
+    kivom_wait_for "the echo device's requests" "$typed_request" echo_requests || return 1
+  [ "$reply" = "$typed_text" ] || { echo "the reply box shows '$reply', not '$typed_text'" >&2; return 1; }
+  kivom_close_window "$window"
 }
 
 closed_with_zero() {
