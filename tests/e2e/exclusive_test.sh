@@ -23,7 +23,8 @@ work=$(mktemp -d "$KIVOM_BUILD/exclusive.XXXXXX")
 chmod 777 "$work"  # the ordinary user's peer and clients write here too
 KIVOM_PEER_PID='' kivom_pid='' holder_pid=''
 finish() {
-  for pid in $holder_pid $kivom_pid $KIVOM_PEER_PID; do kill "$pid" 2>/dev/null; done
+  for pid in $holder_pid $kivom_pid; do kill "$pid" 2>/dev/null; done
+  kivom_stop_peer
   kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
 }
 trap finish EXIT
