@@ -6,9 +6,8 @@
 
 #include <cstdint>
 
+#include "app/startup.h"
 #include "runtime/strings.h"
-
-constexpr int kGlobalStringSlotCount = 32;
 
 extern runtime::TrackedString GlobalStringSlots[kGlobalStringSlotCount];
 extern HFONT FormFont;

@@ -1,13 +1,6 @@
 // The serial test exchange: one request and its reply over COM1.
 #pragma once
 
-#include <windows.h>
-
-// The port and its configuration records, kept between exchanges.
-extern HANDLE PortHandle;  // the last value the open returned, also after the close
-extern DCB PortSettings;
-extern COMMTIMEOUTS PortTimeouts;
-
 // Opens COM1, sends the text of TransmitEdit and a carriage return, shows up to 100 bytes
 // of reply in ReceiveEdit and closes the port. A port that cannot be opened is reported in
 // a message box and ends the program.

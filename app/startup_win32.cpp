@@ -27,23 +27,17 @@ double HandleToNumeric(HGDIOBJ handle) {
 namespace {
 
 // The form font: 12-unit character height, Shift-JIS.
-constexpr int kFontHeight = -12;  // negative: character height, not cell height
+constexpr int kFontHeight = -kFontCharacterHeight;  // negative: character height, not cell height
 constexpr int kFontWeight = FW_NORMAL;
 constexpr DWORD kFontCharSet = SHIFTJIS_CHARSET;
 constexpr DWORD kFontOutPrecision = OUT_STROKE_PRECIS;
 constexpr DWORD kFontClipPrecision = CLIP_STROKE_PRECIS;
 constexpr DWORD kFontQuality = DRAFT_QUALITY;
 constexpr DWORD kFontPitchAndFamily = FF_SWISS | DEFAULT_PITCH;
-// "ＭＳ Ｐゴシック"
-constexpr char kFontFace[] =
-    "\x82l\x82r \x82o\x83S\x83V\x83"
-    "b\x83N";
 
 constexpr UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
 
 constexpr DWORD kMainWindowStyle = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
-constexpr int kMainWindowWidth = 480;
-constexpr int kMainWindowHeight = 360;
 
 // The class "NORMALDLG" is registered but no window of it is made.
 LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

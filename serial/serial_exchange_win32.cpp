@@ -1,42 +1,26 @@
+#include <windows.h>
+
 #include "serial/serial_exchange.h"
 
 #include "app/globals.h"
 #include "app/main_form.h"
 #include "runtime/strings.h"
+#include "serial/exchange_settings.h"
 
-HANDLE PortHandle;
+// The port and its configuration records, kept between exchanges.
+HANDLE PortHandle;  // the last value the open returned, also after the close
 DCB PortSettings;
 COMMTIMEOUTS PortTimeouts;
 
 namespace {
 
-constexpr char kPortName[] = "COM1";
-// "が使えません" (cannot be used), put after the port name on a failed open
-constexpr char kCannotUseSuffix[] = "\x82\xaa\x8eg\x82\xa6\x82\xdc\x82\xb9\x82\xf1";
-// Room for "COM1が使えません" and its terminator.
-constexpr int kPortNameBufferSize = sizeof kPortName - 1 + sizeof kCannotUseSuffix;
-
-// 9600 baud, 8 data bits, no parity, one stop bit; binary; RTS raised only while sending;
-// DTR off; no flow control of any kind.
-constexpr DWORD kBaudRate = 9600;
-constexpr BYTE kByteSize = 8;
+// RTS raised by the driver while bytes wait to be sent. Where the driver refuses that, RTS is
+// raised by hand around the write and dropped once the last stop bit has left.
 constexpr DWORD kRtsControl = RTS_CONTROL_TOGGLE;
 
-constexpr DWORD kReadIntervalTimeout = 500;  // milliseconds
-constexpr DWORD kReadTotalTimeoutConstant = 500;
-constexpr DWORD kWriteTotalTimeoutConstant = 500;
-
-// When the driver refuses RTS_CONTROL_TOGGLE, RTS is raised by hand around the write and dropped
-// once the last stop bit has left. A byte at 9600 8N1 is ten bits: 1.0417 ms on the wire.
-constexpr double kByteTimeMs = 10 * 1000.0 / kBaudRate;
 // Windows' Sleep can last a whole timer tick (15.6 ms): sleep only while more than this remains
 // before the earliest moment RTS may drop, and spin on the performance counter for the rest.
 constexpr double kSleepWhileMoreThanMs = 20;
-
-constexpr int kBufferSize = 104;
-constexpr int kTextLimit = 100;  // GetWindowTextA: at most 99 bytes and the terminator
-constexpr DWORD kReplyLimit = 100;
-constexpr uint32_t kCarriageReturn = 13;
 
 // Whether RTS is raised and dropped by the exchange itself, because the driver refused to toggle
 // it. Set by ConfigureLine for the port just opened.
@@ -69,11 +53,11 @@ void ConfigureLine() {
     SetCommState(PortHandle, &PortSettings);
   }
 
-  PortTimeouts.ReadIntervalTimeout = kReadIntervalTimeout;
+  PortTimeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
   PortTimeouts.ReadTotalTimeoutMultiplier = 0;
-  PortTimeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutConstant;
+  PortTimeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutMs;
   PortTimeouts.WriteTotalTimeoutMultiplier = 0;
-  PortTimeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutConstant;
+  PortTimeouts.WriteTotalTimeoutConstant = kWriteTotalTimeoutMs;
   SetCommTimeouts(PortHandle, &PortTimeouts);
 }
 
@@ -96,7 +80,7 @@ void DropRtsAfterLastByte(LARGE_INTEGER start, LARGE_INTEGER written, DWORD coun
   const double wireEndMs = static_cast<double>(count) * kByteTimeMs;
   for (;;) {
     const double sinceStartMs = MillisecondsSince(start);
-    if (sinceStartMs >= kWriteTotalTimeoutConstant) break;
+    if (sinceStartMs >= kWriteTotalTimeoutMs) break;
     COMSTAT status = {};
     DWORD errors = 0;
     const bool queueEmpty = !ClearCommError(PortHandle, &errors, &status) || status.cbOutQue == 0;
