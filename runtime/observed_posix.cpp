@@ -1,5 +1,6 @@
-// The seam's heap, debug output and message box on POSIX systems, for the native tools: the
-// C heap and standard error. Test programs link observed_testing.cpp instead.
+// The seam's heap and debug output on POSIX systems, for the native programs: the C heap and
+// standard error. The message box is the program's: standard error for the tools
+// (message_box_posix.cpp), a window for kivom. Test programs link observed_testing.cpp instead.
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,13 +16,6 @@ void HeapRelease(void* block) { std::free(block); }
 void DebugOutput(const char* text) {
   std::fputs(text, stderr);
   std::fputc('\n', stderr);
-}
-
-// There is no desktop to show a box on: the text goes to standard error and the box
-// counts as answered with OK (1).
-int32_t ShowMessageBox(void*, const char* text, const char* caption, uint32_t) {
-  std::fprintf(stderr, "[%s] %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
-  return 1;
 }
 
 }  // namespace runtime::platform

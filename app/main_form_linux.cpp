@@ -1,0 +1,159 @@
+#include "app/main_form_linux.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/form_layout.h"
+#include "app/globals_linux.h"
+#include "app/text_linux.h"
+#include "serial/serial_exchange.h"
+
+namespace {
+
+// The key under which each control keeps its id, as a Windows control keeps its own.
+constexpr char kControlIdKey[] = "kivom-control-id";
+
+GtkWidget* Form() { return gtk_bin_get_child(GTK_BIN(MainWindowHandle)); }
+
+GtkWidget* NewControl(const ControlSpec& control) {
+  const std::string caption = kivom_text::Utf8FromShiftJis(control.caption);
+  switch (control.kind) {
+    case ControlKind::kEdit: {
+      GtkWidget* edit = gtk_entry_new();
+      gtk_entry_set_text(GTK_ENTRY(edit), caption.c_str());
+      gtk_entry_set_has_frame(GTK_ENTRY(edit), control.exStyle == kClientEdge);
+      return edit;
+    }
+    case ControlKind::kLabel: {
+      GtkWidget* label = gtk_label_new(caption.c_str());
+      gtk_label_set_xalign(GTK_LABEL(label), 0);  // left-aligned text from the top
+      gtk_label_set_yalign(GTK_LABEL(label), 0);
+      return label;
+    }
+    case ControlKind::kButton:
+      return gtk_button_new_with_label(caption.c_str());
+  }
+  return nullptr;
+}
+
+// The width of `text` as the edit draws it, in pixels.
+int TextWidth(GtkWidget* edit, const char* text) {
+  PangoLayout* layout = gtk_widget_create_pango_layout(edit, text);
+  int width = 0;
+  pango_layout_get_pixel_size(layout, &width, nullptr);
+  g_object_unref(layout);
+  return width;
+}
+
+// The send box does not scroll: what is typed or pasted is taken only as far as it fits the
+// box's visible width, as the Windows edit does. A text set by a program (an assistive tool
+// through the accessibility bus) arrives with no input event and is kept whole.
+void OnSendBoxInsert(GtkEditable* editable, const gchar* text, gint length, gint* position,
+                     gpointer) {
+  GdkEvent* event = gtk_get_current_event();
+  if (event == nullptr) return;
+  gdk_event_free(event);
+
+  GtkEntry* edit = GTK_ENTRY(editable);
+  GdkRectangle area = {};
+  gtk_entry_get_text_area(edit, &area);
+  const std::string before(gtk_entry_get_text(edit));
+  const std::size_t at = g_utf8_offset_to_pointer(before.c_str(), *position) - before.c_str();
+  const std::string inserted(text, length >= 0 ? static_cast<std::size_t>(length) : strlen(text));
+  // The longest leading part of the insertion, in whole characters, with which the text fits.
+  std::size_t fits = inserted.size();
+  while (fits > 0) {
+    const std::string candidate =
+        before.substr(0, at) + inserted.substr(0, fits) + before.substr(at);
+    if (TextWidth(GTK_WIDGET(edit), candidate.c_str()) < area.width) break;
+    fits = g_utf8_find_prev_char(inserted.c_str(), inserted.c_str() + fits) - inserted.c_str();
+  }
+  if (fits == inserted.size()) return;
+  g_signal_stop_emission_by_name(editable, "insert-text");
+  if (fits == 0) return;
+  g_signal_handlers_block_by_func(editable, reinterpret_cast<gpointer>(OnSendBoxInsert), nullptr);
+  gtk_editable_insert_text(editable, inserted.c_str(), static_cast<gint>(fits), position);
+  g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(OnSendBoxInsert), nullptr);
+}
+
+// A click, or the space bar while the button has the focus, runs one exchange, inside the
+// handler: the window does not respond until it is over.
+void OnStartClicked(GtkButton*, gpointer) { SerialTestExchange(); }
+
+// Return and Enter do not press the button, as they do not on Windows outside a dialog.
+gboolean OnStartKey(GtkWidget*, GdkEventKey* key, gpointer) {
+  switch (key->keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void CreateForm() {
+  GtkWidget* form = gtk_fixed_new();
+  gtk_container_add(GTK_CONTAINER(MainWindowHandle), form);
+  for (const ControlSpec& control : kControls) {
+    GtkWidget* widget = NewControl(control);
+    g_object_set_data(G_OBJECT(widget), kControlIdKey, GINT_TO_POINTER(control.id));
+    gtk_widget_set_size_request(widget, control.width, control.height);
+    gtk_fixed_put(GTK_FIXED(form), widget, control.x, control.y);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(FindControl(control.id)),
+                                   GTK_STYLE_PROVIDER(FormFont),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  }
+  // A screen reader names each box by the label above it.
+  gtk_label_set_mnemonic_widget(GTK_LABEL(FindControl(TransmitLabel)), FindControl(TransmitEdit));
+  gtk_label_set_mnemonic_widget(GTK_LABEL(FindControl(ReceiveLabel)), FindControl(ReceiveEdit));
+  g_signal_connect(FindControl(TransmitEdit), "insert-text", G_CALLBACK(OnSendBoxInsert), nullptr);
+  g_signal_connect(FindControl(StartButton), "clicked", G_CALLBACK(OnStartClicked), nullptr);
+  g_signal_connect(FindControl(StartButton), "key-press-event", G_CALLBACK(OnStartKey), nullptr);
+  FormLoad();
+}
+
+void FormLoad() {
+  for (const ControlSpec& control : kControls) SetControlText(control.id, control.text);
+}
+
+void FormUnload() {
+  g_clear_object(&FormFont);
+  gtk_main_quit();
+}
+
+GtkWidget* FindControl(int id) {
+  GtkWidget* found = nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(Form()));
+  for (GList* child = children; child != nullptr && found == nullptr; child = child->next) {
+    if (GPOINTER_TO_INT(g_object_get_data(G_OBJECT(child->data), kControlIdKey)) == id) {
+      found = GTK_WIDGET(child->data);
+    }
+  }
+  g_list_free(children);
+  return found;
+}
+
+int GetControlText(int id, char* buffer, int limit) {
+  GtkWidget* control = FindControl(id);
+  if (control == nullptr || limit <= 0 || !GTK_IS_ENTRY(control)) return 0;
+  const std::string bytes = kivom_text::ShiftJisFromUtf8(gtk_entry_get_text(GTK_ENTRY(control)));
+  const std::size_t kept = kivom_text::ShiftJisCut(bytes, static_cast<std::size_t>(limit));
+  memcpy(buffer, bytes.data(), kept);
+  buffer[kept] = '\0';
+  return static_cast<int>(kept);
+}
+
+void SetControlText(int id, const char* text) {
+  GtkWidget* control = FindControl(id);
+  const std::string utf8 = kivom_text::Utf8FromShiftJis(text);
+  if (GTK_IS_ENTRY(control)) {
+    gtk_entry_set_text(GTK_ENTRY(control), utf8.c_str());
+  } else if (GTK_IS_LABEL(control)) {
+    gtk_label_set_text(GTK_LABEL(control), utf8.c_str());
+  } else if (GTK_IS_BUTTON(control)) {
+    gtk_button_set_label(GTK_BUTTON(control), utf8.c_str());
+  }
+}
