@@ -76,9 +76,19 @@ void OnSendBoxInsert(GtkEditable* editable, const gchar* text, gint length, gint
   g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(OnSendBoxInsert), nullptr);
 }
 
-// A click, or the space bar while the button has the focus, runs one exchange, inside the
-// handler: the window does not respond until it is over.
-void OnStartClicked(GtkButton*, gpointer) { SerialTestExchange(); }
+gboolean RunExchange(gpointer) {
+  SerialTestExchange();
+  return G_SOURCE_REMOVE;
+}
+
+// A click, or the space bar while the button has the focus, runs one exchange on the one
+// thread: the window does not respond until it is over. It runs as soon as the click's own
+// handling has returned, so that an assistive tool that pressed the button through the
+// accessibility bus gets its answer first; run inside that call, the exchange (and a message
+// box it opens) would hold the accessibility bus, and the box could not be read.
+void OnStartClicked(GtkButton*, gpointer) {
+  g_idle_add_full(G_PRIORITY_HIGH, RunExchange, nullptr, nullptr);
+}
 
 // Return and Enter do not press the button, as they do not on Windows outside a dialog.
 gboolean OnStartKey(GtkWidget*, GdkEventKey* key, gpointer) {
