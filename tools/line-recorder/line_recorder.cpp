@@ -4,7 +4,14 @@
 //    each open, as Linux raises them when a serial port is opened;
 //  - a 9600-baud transmitter behind a 16-byte FIFO: written bytes leave one per 1.0417 ms;
 //    TIOCOUTQ counts those not yet in the FIFO or the shift register, as a UART driver does, and
-//    TIOCSERGETLSR reports TIOCSER_TEMT once the last stop bit has left.
+//    TIOCSERGETLSR reports TIOCSER_TEMT once the last stop bit has left;
+//  - with KIVOM_RECORDER_RS485=1, a driver with Linux's RS-485 mode: TIOCGRS485 and TIOCSRS485
+//    read and set its struct serial_rs485, all zero (RS-485 off) when the process starts and kept
+//    over a close, as a driver keeps it. While it is on with SER_RS485_RTS_ON_SEND, the driver
+//    moves RTS itself and the program's own RTS settings do not reach the line: RTS is up from
+//    the start of a write until its last stop bit has left, down otherwise. The delays of the
+//    struct are not modelled. Without the variable both requests reach the pseudo-terminal,
+//    which refuses them (ENOTTY), as a port without RS-485 support does.
 // Every other call, and every other file, passes through unchanged.
 //
 // Environment: KIVOM_RECORDER_PORT, the terminal's path (the recorder is off without it), and
@@ -16,9 +23,14 @@
 //   lines dtr=D rts=R call=NAME [tail-ms=T]   a change of DTR or RTS; T on an RTS drop after a
 //                                             write: milliseconds since the last stop bit left
 //                                             (negative: bytes were still on the wire)
-//   write bytes=N start=S end=E dtr=D rts=R   when the transmitter starts and finishes them
+//   write bytes=N start=S end=E dtr=D rts=R   when the transmitter starts and finishes them;
+//                                             with " rs485=1" when the driver raised RTS for
+//                                             them: it drops at E unless more bytes follow
 //   close dtr=D rts=R on-wire=N               the last descriptor of the port in this process
 //   ioctl request=0xN                         a request on the port this recorder does not model
+// With KIVOM_RECORDER_RS485=1, open and close end with " rs485-flags=0xF", the flags the port
+// has then (a program is to leave them as it found them), and there is one more event:
+//   rs485 dtr=D rts=R flags=0xF call=TIOCSRS485   the program set the RS-485 mode
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
@@ -60,18 +72,20 @@ struct RealCalls {
 
 // The port as this process sees it. All fields under `lock`.
 struct Port {
-  bool active;     // KIVOM_RECORDER_PORT names a character device
-  dev_t device;    // its device number
-  int log;         // the log's descriptor, -1 without a log
-  bool open;       // a descriptor of the port has been used since the last close
-  int lines;       // the driven lines, TIOCM_DTR and TIOCM_RTS
-  double idle_at;  // when the last byte written has left the transmitter
-  bool written;    // bytes were written since RTS was last raised
+  bool active;          // KIVOM_RECORDER_PORT names a character device
+  dev_t device;         // its device number
+  int log;              // the log's descriptor, -1 without a log
+  bool open;            // a descriptor of the port has been used since the last close
+  int lines;            // the driven lines, TIOCM_DTR and TIOCM_RTS
+  double idle_at;       // when the last byte written has left the transmitter
+  bool written;         // bytes were written since RTS was last raised
+  bool rs485_modelled;  // KIVOM_RECORDER_RS485=1: the driver has an RS-485 mode
+  serial_rs485 rs485;   // its settings, which outlive a close
   pthread_mutex_t lock;
 };
 
 RealCalls Real;
-Port ThePort = {false, 0, -1, false, kDrivenLines, 0, false, PTHREAD_MUTEX_INITIALIZER};
+Port ThePort = {false, 0, -1, false, kDrivenLines, 0, false, false, {}, PTHREAD_MUTEX_INITIALIZER};
 pthread_once_t Once = PTHREAD_ONCE_INIT;
 
 void FindRealCalls() {
@@ -85,6 +99,8 @@ void FindRealCalls() {
   if (path == nullptr || stat(path, &st) != 0 || !S_ISCHR(st.st_mode)) return;
   ThePort.device = st.st_rdev;
   ThePort.active = true;
+  const char* rs485 = getenv("KIVOM_RECORDER_RS485");
+  ThePort.rs485_modelled = rs485 != nullptr && rs485[0] == '1' && rs485[1] == '\0';
   const char* log = getenv("KIVOM_RECORDER_LOG");
   if (log != nullptr) {
     ThePort.log = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
@@ -121,13 +137,26 @@ bool PortStillHeld() {
   return held;
 }
 
+// Whether the driver, in RS-485 mode, moves RTS instead of the program.
+bool DriverMovesRts() {
+  const unsigned flags = ThePort.rs485_modelled ? ThePort.rs485.flags : 0;
+  return (flags & SER_RS485_ENABLED) && (flags & SER_RS485_RTS_ON_SEND);
+}
+
+// DTR and RTS as they are on the line at `at`: what the program set, unless the driver moves
+// RTS, which is then up only while bytes are on the wire.
+int LinesAt(double at) {
+  if (!DriverMovesRts()) return ThePort.lines;
+  return (ThePort.lines & ~TIOCM_RTS) | (at < ThePort.idle_at ? TIOCM_RTS : 0);
+}
+
 // Appends one event, "<time> <what> dtr=D rts=R<rest>", as a single write.
 void Log(double at, const char* what, const char* rest) {
   if (ThePort.log < 0) return;
+  const int lines = LinesAt(at);
   char line[256];
-  const int n =
-      snprintf(line, sizeof line, "%.6f %s dtr=%d rts=%d%s\n", at, what,
-               (ThePort.lines & TIOCM_DTR) ? 1 : 0, (ThePort.lines & TIOCM_RTS) ? 1 : 0, rest);
+  const int n = snprintf(line, sizeof line, "%.6f %s dtr=%d rts=%d%s\n", at, what,
+                         (lines & TIOCM_DTR) ? 1 : 0, (lines & TIOCM_RTS) ? 1 : 0, rest);
   if (n > 0) Real.write(ThePort.log, line, static_cast<size_t>(n) < sizeof line ? n : sizeof line);
 }
 
@@ -139,7 +168,9 @@ void Opened(double now) {
   ThePort.lines = kDrivenLines;
   ThePort.idle_at = now;
   ThePort.written = false;
-  Log(now, "open", "");
+  char rest[32] = "";
+  if (ThePort.rs485_modelled) snprintf(rest, sizeof rest, " rs485-flags=0x%x", ThePort.rs485.flags);
+  Log(now, "open", rest);
 }
 
 void SetLines(int lines, const char* call) {
@@ -147,9 +178,11 @@ void SetLines(int lines, const char* call) {
   Opened(now);
   lines &= kDrivenLines;
   if (lines == ThePort.lines) return;
-  const bool rtsDropped = (ThePort.lines & TIOCM_RTS) && !(lines & TIOCM_RTS);
-  const bool rtsRaised = !(ThePort.lines & TIOCM_RTS) && (lines & TIOCM_RTS);
+  const int before = LinesAt(now);
   ThePort.lines = lines;
+  const int after = LinesAt(now);
+  const bool rtsDropped = (before & TIOCM_RTS) && !(after & TIOCM_RTS);
+  const bool rtsRaised = !(before & TIOCM_RTS) && (after & TIOCM_RTS);
   char rest[64];
   if (rtsDropped && ThePort.written) {
     snprintf(rest, sizeof rest, " call=%s tail-ms=%.3f", call, (now - ThePort.idle_at) * 1000);
@@ -168,9 +201,22 @@ void Written(ssize_t count) {
   ThePort.idle_at = start + static_cast<double>(count) * kByteSeconds;
   ThePort.written = true;
   char rest[96];
-  snprintf(rest, sizeof rest, " bytes=%ld start=%.6f end=%.6f", static_cast<long>(count), start,
-           ThePort.idle_at);
+  snprintf(rest, sizeof rest, " bytes=%ld start=%.6f end=%.6f%s", static_cast<long>(count), start,
+           ThePort.idle_at, DriverMovesRts() ? " rs485=1" : "");
   Log(now, "write", rest);
+}
+
+// The program sets the RS-485 mode. RTS may change with it: to the program's own setting when
+// the driver stops moving it, and down while idle when the driver starts.
+void SetRs485(const serial_rs485& settings) {
+  const double now = Now();
+  Opened(now);
+  const bool rtsUp = LinesAt(now) & TIOCM_RTS;
+  ThePort.rs485 = settings;
+  if (!rtsUp && (LinesAt(now) & TIOCM_RTS)) ThePort.written = false;
+  char rest[64];
+  snprintf(rest, sizeof rest, " flags=0x%x call=TIOCSRS485", settings.flags);
+  Log(now, "rs485", rest);
 }
 
 // Bytes still to leave the transmitter, the one being sent included.
@@ -184,10 +230,12 @@ bool ModelIoctl(unsigned long request, void* argument, int* result) {
   int* value = static_cast<int*>(argument);
   *result = 0;
   switch (request) {
-    case TIOCMGET:
-      Opened(Now());
-      *value = ThePort.lines | kInputLines;
+    case TIOCMGET: {
+      const double now = Now();
+      Opened(now);
+      *value = LinesAt(now) | kInputLines;
       return true;
+    }
     case TIOCMSET:
       SetLines(*value, "TIOCMSET");
       return true;
@@ -204,6 +252,15 @@ bool ModelIoctl(unsigned long request, void* argument, int* result) {
     }
     case TIOCSERGETLSR:
       *static_cast<unsigned int*>(argument) = BytesOnWire(Now()) == 0 ? TIOCSER_TEMT : 0;
+      return true;
+    case TIOCGRS485:
+      if (!ThePort.rs485_modelled) return false;
+      Opened(Now());
+      *static_cast<serial_rs485*>(argument) = ThePort.rs485;
+      return true;
+    case TIOCSRS485:
+      if (!ThePort.rs485_modelled) return false;
+      SetRs485(*static_cast<const serial_rs485*>(argument));
       return true;
     default:
       return false;
@@ -296,9 +353,13 @@ int close(int fd) {
   const int error = errno;
   if (ThePort.open && !PortStillHeld()) {
     const double now = Now();
-    char rest[32];
-    snprintf(rest, sizeof rest, " on-wire=%ld", BytesOnWire(now));
+    char rest[64];
+    const int n = snprintf(rest, sizeof rest, " on-wire=%ld", BytesOnWire(now));
+    if (ThePort.rs485_modelled) {
+      snprintf(rest + n, sizeof rest - n, " rs485-flags=0x%x", ThePort.rs485.flags);
+    }
     Log(now, "close", rest);
+    // The RS-485 settings stay: a driver keeps them for the next open.
     ThePort.open = false;
   }
   pthread_mutex_unlock(&ThePort.lock);
