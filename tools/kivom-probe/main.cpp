@@ -2,6 +2,7 @@
 // scripts that drive the program with real mouse and keyboard input.
 //   kivom-probe center ID   screen coordinates of the centre of control ID: "X Y"
 //   kivom-probe text ID     the text of control ID, as its bytes
+//   kivom-probe utf8 ID     the text of control ID as the control holds it (Unicode), in UTF-8
 //   kivom-probe focus ID    the id of the control that has the keyboard focus (0: none),
 //                           once control ID exists
 //   kivom-probe set ID TEXT gives control ID the text TEXT (bytes)
@@ -39,7 +40,7 @@ HWND WaitForControl(int id) {
 
 int Usage() {
   std::fputs(
-      "usage: kivom-probe center|text|focus|press|message|dismiss CONTROL-ID\n"
+      "usage: kivom-probe center|text|utf8|focus|press|message|dismiss CONTROL-ID\n"
       "       kivom-probe set CONTROL-ID TEXT\n",
       stderr);
   return 2;
@@ -103,6 +104,15 @@ int main(int argc, char** argv) {
     const auto length =
         SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     std::fwrite(text, 1, static_cast<size_t>(length), stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "utf8") == 0) {
+    static wchar_t wide[kTextLimit];
+    static char text[kTextLimit * 3];
+    const int length = GetWindowTextW(control, wide, kTextLimit);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, wide, length, text, sizeof text, nullptr, nullptr);
+    std::fwrite(text, 1, static_cast<size_t>(bytes), stdout);
     return 0;
   }
   if (std::strcmp(argv[1], "focus") == 0) {

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# The native kivom as a person and a screen reader meet it, on the serial peer's terminal: the
+# exchange's cases, the keys that start one and those that do not, the send box's width, the
+# line as the device sees it, closing, and a line that cannot be opened.
+# Ends with "N passed, N failed".
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+
+pattern() { printf 'ABCDEFGHIJKLMNOPQRSTUVWXYZ%.0s' {1..8} | head -c "$1"; }
+
+empty_text_sends_cr() {
+  probe set "$KIVOM_SEND_BOX" "" && press && [ "$(last_request)" = 0d ]
+}
+
+# Kept whole in the box, cut to 99 bytes on the line.
+long_text_sends_99_bytes() {
+  local text
+  text=$(pattern 120)
+  probe set "$KIVOM_SEND_BOX" "$text" && [ "$(probe text "$KIVOM_SEND_BOX")" = "$text" ] && press &&
+    [ "$(last_request)" = "$(printf '%s\r' "${text:0:99}" | hex)" ]
+}
+
+two_presses_two_exchanges() {
+  local opens requests
+  opens=$(peer_count open) requests=$(peer_count request)
+  probe set "$KIVOM_SEND_BOX" twice && press && press &&
+    [ "$(peer_count open)" -eq $((opens + 2)) ] && [ "$(peer_count request)" -eq $((requests + 2)) ]
+}
+
+long_reply_shows_100() {
+  peer_answers '--long 150' && press && [ "$(probe text "$KIVOM_REPLY_BOX")" = "$(pattern 100)" ]
+}
+
+zero_byte_ends_reply() {
+  peer_answers --zero && press && [ "$(probe text "$KIVOM_REPLY_BOX")" = AB ]
+}
+
+# The reply box emptied, the line held for the read's 500 ms after the request, not much more.
+no_reply_empties_box() {
+  peer_answers --echo && press && [ -n "$(probe text "$KIVOM_REPLY_BOX")" ] &&
+    peer_answers --silent && press && [ -z "$(probe text "$KIVOM_REPLY_BOX")" ] || return 1
+  local held
+  held=$(awk '/ request / { at = $1 } / close$/ { if (at) held = ($1 - at) * 1000 } END { print int(held) }' "$peer_log")
+  echo "  line held $held ms after the request"
+  [ "$held" -ge 450 ] && [ "$held" -lt 1500 ]
+}
+
+# The peer leaves the line at 115200 7E2 with both flow controls before every open.
+line_settings_at_request() {
+  peer_answers --echo && probe set "$KIVOM_SEND_BOX" settings && press &&
+    grep -B1 ' request ' "$peer_log" | tail -n 2 | head -n 1 |
+    grep -q 'settings speed=9600 data=8 parity=none stop=1 rtscts=off ixon=off ixoff=off$'
+}
+
+# Return starts nothing, in a box or on the button; the space bar on the button does. Keys are
+# handled in order, so once the space bar's exchange is over any exchange of an earlier Return
+# would be counted too.
+keys_that_start_an_exchange() {
+  local requests
+  requests=$(peer_count request)
+  kivom_click_into probe "$KIVOM_SEND_BOX" && xdotool key Return Tab Return Tab &&
+    kivom_wait_for "the focus" "$KIVOM_START_BUTTON" probe focus &&
+    xdotool key Return space &&
+    kivom_wait_for "the peer's count of requests" $((requests + 1)) peer_count request &&
+    kivom_click_into probe "$KIVOM_SEND_BOX" && xdotool key Return &&
+    probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_for "the peer's count of requests" $((requests + 2)) peer_count request
+}
+
+# Typing stops when the box's visible width is full: of 60 characters of one width, what reaches
+# the line is a part that fills the box. Keys and the click are handled in order.
+typing_stops_at_width() {
+  local typed sent kept
+  typed=$(printf 'm%.0s' {1..60})
+  probe set "$KIVOM_SEND_BOX" "" && kivom_click_into probe "$KIVOM_SEND_BOX" &&
+    xdotool type --delay "$KIVOM_KEY_DELAY_MS" "$typed" && kivom_click probe "$KIVOM_START_BUTTON" &&
+    kivom_wait_until "the request that ends the typing" eval 'last_request | grep "^6d.*0d$"' >/dev/null ||
+    return 1
+  sent=$(last_request)
+  kept=$(($(wc -w <<<"$sent") - 1))
+  echo "  typed 60 characters; the line got $kept"
+  [ "$kept" -gt 10 ] && [ "$kept" -lt 60 ] && [ "$sent" = "$(printf '%s\r' "${typed:0:kept}" | hex)" ]
+}
+
+japanese_typed_and_shown() {
+  local text='テスト 漢字'
+  probe set "$KIVOM_SEND_BOX" "" && kivom_click_into probe "$KIVOM_SEND_BOX" &&
+    xdotool type --delay "$KIVOM_KEY_DELAY_MS" "$text" &&
+    kivom_wait_for "the send box" "$text" probe text "$KIVOM_SEND_BOX" && press &&
+    [ "$(last_request)" = "$(printf '%s\r' "$text" | iconv -t CP932 | hex)" ] &&
+    [ "$(probe text "$KIVOM_REPLY_BOX")" = "$text"$'\r' ]
+}
+
+# A line that has gone: the message with no owner, the form still answering while it is open,
+# and exit code 0 once it is closed, without a byte reaching anything.
+line_gone_is_reported() {
+  kivom_stop_peer
+  probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_for "kivom's message" "$cannot_use" probe message &&
+    probe set "$KIVOM_SEND_BOX" "still answering" && probe dismiss && kivom_exit
+}
+
+start_peer --used-line
+start_kivom
+check "an empty text sends CR alone" empty_text_sends_cr
+check "a text of 120 bytes set into the box stays whole and sends its first 99 and CR" \
+  long_text_sends_99_bytes
+check "two presses make two exchanges" two_presses_two_exchanges
+check "a reply of 150 bytes shows its first 100" long_reply_shows_100
+check "a reply holding a zero byte shows what comes before it" zero_byte_ends_reply
+check "no reply leaves the reply box empty after the read's 500 ms" no_reply_empties_box
+check "the device sees 9600 8N1 without flow control at the request" line_settings_at_request
+check "Return starts nothing; the space bar on the button does" keys_that_start_an_exchange
+check "typing stops at the send box's visible width" typing_stops_at_width
+check "a Japanese text typed is sent in Shift-JIS and shown again" japanese_typed_and_shown
+check "closing the window ends kivom with exit code 0" close_kivom
+start_peer
+start_kivom
+check "a line that has gone shows COM1が使えません; closing it ends kivom with 0" line_gone_is_reported
+check_summary
