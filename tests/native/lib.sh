@@ -18,10 +18,10 @@ cannot_use='COM1が使えません'
 probe() { /usr/bin/python3 -I "$native_here/atspi_probe.py" "$@"; }
 
 # The peer's log: its requests in hex, and the opens and closes of kivom's end.
-peer_log=$work/peer.log
+peer_log=${KIVOM_PEER_LOG:-$work/peer.log}
 peer_count() { grep -c " $1\$\| $1 " "$peer_log"; }
 last_request() { grep ' request ' "$peer_log" | tail -n 1 | sed 's/.* request //'; }
-peer_answers() { echo "$1" >"$work/control"; }
+peer_answers() { echo "$1" >"${KIVOM_PEER_CONTROL:-$work/control}"; }
 
 # start_peer [OPTION...]: the serial peer on a new terminal ($line), answering as the control
 # file says (an echo to begin with).

@@ -6,6 +6,8 @@
 //   kivom-probe focus ID    the id of the control that has the keyboard focus (0: none),
 //                           once control ID exists
 //   kivom-probe set ID TEXT gives control ID the text TEXT (bytes)
+//   kivom-probe wset ID TEXT gives control ID the text TEXT as Unicode, as an assistive tool
+//                           does, with no code page between
 //   kivom-probe press ID    posts the click of button ID to the form and returns at once
 //   kivom-probe message ID  the text of the message box kivom shows (ID is any control of the
 //                           form, which stays while the box is open), once one is shown
@@ -41,7 +43,7 @@ HWND WaitForControl(int id) {
 int Usage() {
   std::fputs(
       "usage: kivom-probe center|text|utf8|focus|press|message|dismiss CONTROL-ID\n"
-      "       kivom-probe set CONTROL-ID TEXT\n",
+      "       kivom-probe set|wset CONTROL-ID TEXT\n",
       stderr);
   return 2;
 }
@@ -82,7 +84,9 @@ constexpr int kMessageBoxTextId = 0xFFFF;  // the box's static text
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && !(argc == 4 && std::strcmp(argv[1], "set") == 0)) return Usage();
+  const bool takesText =
+      argc == 4 && (std::strcmp(argv[1], "set") == 0 || std::strcmp(argv[1], "wset") == 0);
+  if (argc != 3 && !takesText) return Usage();
   char* end = nullptr;
   const long id = std::strtol(argv[2], &end, 10);
   if (*end != '\0' || id <= 0 || id > 0xFFFF) return Usage();
@@ -125,6 +129,15 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "set") == 0) {
     SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    return 0;
+  }
+  if (std::strcmp(argv[1], "wset") == 0) {
+    // The arguments as Windows got them, before any code page: main's are already converted.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr || count != 4) return Usage();
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide[3]));
+    LocalFree(wide);
     return 0;
   }
   if (std::strcmp(argv[1], "press") == 0) {
