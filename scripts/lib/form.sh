@@ -45,3 +45,17 @@ kivom_send_typed() {
     kivom_wait_until "a reply in the reply box" kivom_reply_shown "$1"
 }
 kivom_reply_shown() { local reply; reply=$("$1" text "$KIVOM_REPLY_BOX") && [ -n "$reply" ] && echo "$reply"; }
+
+# kivom_window_picture WINDOW PNG: saves a picture of an X window once it is painted, that is
+# once two pictures a moment apart are the same.
+kivom_window_picture() {
+  local window=$1
+  kivom_wait_until "a settled picture of the window" kivom_window_settled "$window" >/dev/null ||
+    kivom_die "the window did not settle"
+  import -window "$window" "$2"
+}
+kivom_window_pixels() { import -window "$1" rgb:- | md5sum; }
+kivom_window_settled() {
+  local before
+  before=$(kivom_window_pixels "$1") && sleep 0.2 && [ "$(kivom_window_pixels "$1")" = "$before" ]
+}
