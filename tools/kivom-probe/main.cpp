@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "utf8") == 0) {
     static wchar_t wide[kTextLimit];
     static char text[kTextLimit * 3];
-    const int length = GetWindowTextW(control, wide, kTextLimit);
+    // Sent, not GetWindowTextW: that one reads no control of another process.
+    const auto length = static_cast<int>(
+        SendMessageW(control, WM_GETTEXT, kTextLimit, reinterpret_cast<LPARAM>(wide)));
     const int bytes =
         WideCharToMultiByte(CP_UTF8, 0, wide, length, text, sizeof text, nullptr, nullptr);
     std::fwrite(text, 1, static_cast<size_t>(bytes), stdout);
