@@ -10,22 +10,137 @@ KIVOM_ROOT=${KIVOM_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 KIVOM_BUILD=${KIVOM_BUILD:-$KIVOM_ROOT/build}
 KIVOM_SESSION=$KIVOM_BUILD/wine-session      # display, pids and locks of the running session
 
-# The launcher's Wine set-up, on the build's own prefix and programs. This machine's serial
-# ports are not the project's: nothing here may lead COM1 to one.
-KIVOM_WINEPREFIX=${KIVOM_WINEPREFIX:-$KIVOM_BUILD/wine-prefix}
-KIVOM_NO_PORT=$KIVOM_BUILD/wine-no-port      # an empty folder: opening COM1 fails with access denied
-KIVOM_DATA=$KIVOM_BUILD/kivom-data
-KIVOM_EXE=$KIVOM_BUILD/win32/kivom.exe
+# The build's own prefix and programs. This machine's serial ports are not the project's:
+# nothing here may lead COM1 to one.
+export WINEPREFIX=$KIVOM_BUILD/wine-prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+# No Mono, Gecko or menu entries: kivom needs none of them.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+KIVOM_NO_PORT=$KIVOM_BUILD/wine-no-port # an empty folder: opening COM1 fails with access denied
 KIVOM_ECHO_DEVICE=$KIVOM_BUILD/native/tools/serial-peer/serial-peer
-# ld.so's $LIB picks the i386 or the x86_64 build for each Wine server.
-KIVOM_EXCLUSIVE_OPEN=${KIVOM_EXCLUSIVE_OPEN:-"$KIVOM_BUILD/native/linux/exclusive-open/\$LIB/libkivom-exclusive-open.so"}
 KIVOM_REFUSE_MACHINE_PORTS=1
-export KIVOM_WINEPREFIX KIVOM_NO_PORT KIVOM_DATA KIVOM_EXE KIVOM_ECHO_DEVICE KIVOM_EXCLUSIVE_OPEN \
-  KIVOM_REFUSE_MACHINE_PORTS
+# Wine's own faces as Debian installs them (fonts-wine). This Wine build looks for them in
+# /usr/share/fonts instead, and fontconfig does not list this folder either.
+KIVOM_WINE_FONTS=/usr/share/wine/fonts
+KIVOM_PREFIX_MARK=.kivom-ready-4 # a new mark when the set-up changes: older prefixes are made anew
+export KIVOM_NO_PORT KIVOM_ECHO_DEVICE KIVOM_REFUSE_MACHINE_PORTS
 source "$KIVOM_ROOT/scripts/lib/step.sh"
+source "$KIVOM_ROOT/scripts/lib/peer.sh"
 mkdir -p "$KIVOM_SESSION"
 # Japanese locale: Wine's ANSI code page becomes 932 (Shift-JIS).
-export LANG=$KIVOM_LOCALE LC_ALL=$KIVOM_LOCALE
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+# The device COM1 is mapped to in the registry of the prefix, read from the file.
+kivom_com1_registry_value() {
+  awk '/^\[Software\\\\Wine\\\\Ports\]/ {inside=1; next}
+       /^\[/ {inside=0}
+       inside && /^"COM1"=/ {sub(/^"COM1"="/, ""); sub(/"$/, ""); gsub(/\\\\/, "\\"); print}' \
+    "$WINEPREFIX/system.reg" 2>/dev/null
+}
+# Refuses, where the machine's own serial ports are not to be touched, anything that leads to one.
+kivom_check_not_machine_port() {
+  local target=$1 real
+  [ "$KIVOM_REFUSE_MACHINE_PORTS" = 1 ] || return 0
+  real=$(readlink -f -- "$target" 2>/dev/null || echo "$target")
+  case "$real" in
+    /dev/ttyS[0-9]*) kivom_die "refusing: COM1 would lead to the machine's serial port $real" ;;
+  esac
+}
+kivom_reg_set_com1() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$1" /f /reg:64 >/dev/null 2>&1 ||
+    kivom_die "could not write COM1 into the Wine registry"
+}
+# Creates the prefix on first use; later calls find it ready.
+kivom_prefix_ready() {
+  mkdir -p "$KIVOM_NO_PORT" "$(dirname "$WINEPREFIX")" || kivom_die "cannot create $KIVOM_NO_PORT"
+  [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && return 0
+  (
+    flock 9
+    [ -f "$WINEPREFIX/$KIVOM_PREFIX_MARK" ] && exit 0
+    kivom_step "creating the Wine prefix $WINEPREFIX" kivom_make_prefix
+  ) 9>"$WINEPREFIX.lock" || exit 1
+}
+kivom_make_prefix() {
+  # Without the mount manager, Wine does not link COM1 to the machine's port meanwhile.
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mountmgr.sys=d"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  wineboot --init || kivom_die "wineboot could not create the prefix"
+  kivom_reg_set_com1 "$KIVOM_NO_PORT"
+  # The form's font, "ＭＳ Ｐゴシック", is drawn with its metric-compatible IPA face.
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /t REG_SZ \
+    /d 'IPAPGothic' /f || kivom_die "could not map the form's font"
+  # Wine draws the window frames itself, so a bare virtual display shows title bars too.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f ||
+    kivom_die "could not set the X11 driver"
+  # The caption buttons are glyphs of Marlett; without it Wine draws the letters "0 1 r".
+  if [ -f "$KIVOM_WINE_FONTS/marlett.ttf" ]; then
+    cp "$KIVOM_WINE_FONTS/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/" ||
+      kivom_die "could not add Marlett to the prefix"
+  fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  [ "$(kivom_com1_registry_value)" = "$KIVOM_NO_PORT" ] || kivom_die "COM1 did not reach the registry"
+  touch "$WINEPREFIX/$KIVOM_PREFIX_MARK"
+}
+# The pid of the Wine server of the prefix: the one working in the folder Wine names after the
+# prefix's device and inode (server-DEV-INODE in hex, in a temporary folder of the user's).
+kivom_server_pid() {
+  local dev ino folder process
+  read -r dev ino < <(stat -L -c '%D %i' -- "$WINEPREFIX") || return 1
+  folder=/server-$dev-$(printf '%x' "$ino")
+  for process in /proc/[0-9]*; do
+    [[ "$(readlink "$process/cwd" 2>/dev/null)" == *"$folder" ]] || continue
+    case "$(cat "$process/comm" 2>/dev/null)" in
+      wineserver*) echo "${process#/proc/}"; return 0 ;;
+    esac
+  done
+  return 1
+}
+# Ends every Wine process of the prefix: the server and its programs, and the programs a killed
+# server left behind. The 64-bit Wine's wait for their server for ever, their windows still on
+# the screen, and only a signal ends them; another user's are not ours to end.
+kivom_stop_wine() {
+  local pid
+  wineserver -k 2>/dev/null || true
+  for pid in $(kivom_prefix_processes); do kill -9 "$pid" 2>/dev/null || true; done
+}
+# The processes of Wine's loader (programs, not the server) whose WINEPREFIX is this prefix.
+kivom_prefix_processes() {
+  local exe
+  find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
+    -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) 2>/dev/null |
+    while read -r exe; do
+      if tr '\0' '\n' 2>/dev/null <"${exe%/exe}/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+        echo "${exe:6:-4}" # /proc/PID/exe
+      fi
+    done
+}
+# Maps COM1 to a device or folder, restarts the Wine server so the mapping takes, and checks the
+# link Wine made. Fails loudly if COM1 leads anywhere else.
+kivom_map_com1() {
+  local target=$1
+  kivom_check_not_machine_port "$target"
+  kivom_prefix_ready
+  kivom_stop_wine
+  wineserver -w
+  if [ "$(kivom_com1_registry_value)" != "$target" ]; then
+    kivom_reg_set_com1 "$target"
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    [ "$(kivom_com1_registry_value)" = "$target" ] || kivom_die "COM1 is not $target in the registry"
+  fi
+  wineserver -p 2>/dev/null           # stays up, so the link made now is the one used
+  wine cmd /c exit >/dev/null 2>&1    # a first process starts the mount manager, which links COM1
+  kivom_check_com1 "$target"
+}
+kivom_check_com1() {
+  local expected=$1 link
+  link=$(readlink -- "$WINEPREFIX/dosdevices/com1" 2>/dev/null || true)
+  [ "$link" = "$expected" ] || kivom_die "COM1 leads to '${link}', not to '$expected'"
+  kivom_check_not_machine_port "$link"
+}
 
 # Starts Xvfb on a free display number and exports DISPLAY; its pid is in $KIVOM_XVFB_PID.
 # Xvfb picks the number itself and names it once it accepts clients (-displayfd), so two

@@ -16,6 +16,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 # shellcheck source=../../scripts/lib/test-user.sh
 source "$here/../../scripts/lib/test-user.sh"
+
+# The UUCP lock file of a device: /run/lock/LCK..NAME, NAME its real path below /dev, '/' as '_'.
+kivom_lock_file() {
+  local name
+  name=$(readlink -f -- "$1")
+  name=${name#/dev/}
+  echo "/run/lock/LCK..${name//\//_}"
+}
 client=$here/../e2e/serial_client.py
 user=$(id -un)
 

@@ -6,6 +6,7 @@
 #   KIVOM_NATIVE_PEER     the serial peer
 native_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$native_here/../../scripts/lib/step.sh"
+source "$native_here/../../scripts/lib/peer.sh"
 source "$native_here/../../scripts/lib/form.sh"
 source "$native_here/../../scripts/lib/check.sh"
 
