@@ -14,11 +14,11 @@ constexpr char kDialogClassName[] = "NORMALDLG";
 // The main window's outer size on Windows, frame and title bar included.
 constexpr int kMainWindowWidth = 480;
 constexpr int kMainWindowHeight = 360;
-// Its client area as Windows and Wine lay out that frame (a sizing border of 4 and a caption of
-// 19 pixels, at 96 dots per inch): the size of the Linux build's window, whose frame is the
+// Its client area as Wine lays out that frame (a sizing border of 4 pixels all round and a
+// caption of 19, at 96 dots per inch): the size of the Linux build's window, whose frame is the
 // desktop's.
 constexpr int kClientWidth = 472;
-constexpr int kClientHeight = 329;
+constexpr int kClientHeight = 333;
 
 // The form font: a character height of 12 pixels in "ＭＳ Ｐゴシック", or in IPAPGothic, its
 // metric twin, where that face is missing (Linux, Wine).

@@ -42,6 +42,11 @@ TEST_F(FormWindow, MainWindowHasTitleSizeAndClass) {
   GetWindowRect(program.form, &outer);
   EXPECT_EQ(outer.right - outer.left, 480);
   EXPECT_EQ(outer.bottom - outer.top, 360);
+  // The client area the Linux build's window takes as its size.
+  RECT client{};
+  GetClientRect(program.form, &client);
+  EXPECT_EQ(client.right, kClientWidth);
+  EXPECT_EQ(client.bottom, kClientHeight);
   EXPECT_EQ(GetClassLongA(program.form, GCL_STYLE), CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS);
   // The platform adds WS_CLIPSIBLINGS to every top-level window.
   EXPECT_EQ(GetWindowLongA(program.form, GWL_STYLE),
