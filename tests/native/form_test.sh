@@ -6,6 +6,43 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
+layout=$native_here/../../app/form_layout.h
+
+# The window is kivom.exe's client area, and each control is where kivom.exe has it: its
+# centre, as the accessibility bus reports it, at the table's, relative to the window.
+layout_is_the_windows_one() {
+  local window geometry id x y w h at
+  window=$(kivom_find_window) || return 1
+  geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ { x = $NF }
+    /Absolute upper-left Y/ { y = $NF } /Width:/ { w = $NF } /Height:/ { h = $NF }
+    END { print x, y, w, h }')
+  read -r x0 y0 width height <<<"$geometry"
+  echo "  window $width x $height"
+  [ "$width $height" = "$(sed -n 's/^constexpr int kClient\(Width\|Height\) = \([0-9]*\);/\2/p' "$layout" | paste -sd ' ')" ] ||
+    return 1
+  while read -r id x y w h; do
+    at=$(probe center "$id") || return 1
+    read -r cx cy <<<"$at"
+    (( ${cx} - x0 - x - w / 2 <= 1 && x + w / 2 - (${cx} - x0) <= 1 &&
+      ${cy} - y0 - y - h / 2 <= 1 && y + h / 2 - (${cy} - y0) <= 1 )) ||
+      { echo "  control $id centred at $((cx - x0)) $((cy - y0)), not $((x + w / 2)) $((y + h / 2))" >&2; return 1; }
+  done < <(awk -F '[{}, ]+' '/^  [A-Za-z]+ = [0-9]+,/ { id[$2] = $4 }
+    /^    \{[A-Za-z]+, ControlKind::/ { print id[$2], $5, $6, $7, $8 }' "$layout")
+}
+
+# The texts FormLoad gives the controls, as a screen reader reads them.
+texts_are_the_forms() {
+  local id expected
+  while IFS='=' read -r id expected; do
+    [ "$(probe text "$id")" = "$expected" ] || { echo "  control $id reads '$(probe text "$id")'" >&2; return 1; }
+  done <<'EOF_TEXTS'
+1002=送信文字
+1003=受信文字
+1004=簡易通信テストプログラム API
+1005=通信テスト開始
+EOF_TEXTS
+}
+
 pattern() { printf 'ABCDEFGHIJKLMNOPQRSTUVWXYZ%.0s' {1..8} | head -c "$1"; }
 
 empty_text_sends_cr() {
@@ -102,6 +139,9 @@ line_gone_is_reported() {
 
 start_peer --used-line
 start_kivom
+check "the window is kivom.exe's client area, each control where kivom.exe has it" \
+  layout_is_the_windows_one
+check "the labels and the button read as the form's Japanese texts" texts_are_the_forms
 check "an empty text sends CR alone" empty_text_sends_cr
 check "a text of 120 bytes set into the box stays whole and sends its first 99 and CR" \
   long_text_sends_99_bytes
