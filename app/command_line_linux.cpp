@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,12 +145,19 @@ bool CheckDevice(const std::string& device, std::string& why) {
     return false;
   }
   if (access(device.c_str(), R_OK | W_OK) != 0) {
-    const group* owner = getgrgid(st.st_gid);
-    const std::string group = owner != nullptr ? owner->gr_name : std::to_string(st.st_gid);
+    why = "you may not open " + device;
+    constexpr mode_t kGroupReadWrite = S_IRGRP | S_IWGRP;
+    if ((st.st_mode & kGroupReadWrite) != kGroupReadWrite) {
+      const passwd* owner = getpwuid(st.st_uid);
+      why += ": only its owner '" +
+             (owner != nullptr ? std::string(owner->pw_name) : std::to_string(st.st_uid)) + "' may";
+      return false;
+    }
+    const group* owners = getgrgid(st.st_gid);
+    const std::string group = owners != nullptr ? owners->gr_name : std::to_string(st.st_gid);
     const char* user = getenv("USER");
-    why = "you may not open " + device + ": it belongs to the group '" + group +
-          "'. Join the group with 'sudo adduser " + (user != nullptr ? user : "$USER") + " " +
-          group + "', then log out and in again.";
+    why += ": it belongs to the group '" + group + "'. Join the group with 'sudo adduser " +
+           (user != nullptr ? user : "$USER") + " " + group + "', then log out and in again.";
     return false;
   }
   return true;

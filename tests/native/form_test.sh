@@ -137,7 +137,22 @@ line_gone_is_reported() {
     probe set "$KIVOM_SEND_BOX" "still answering" && probe dismiss && kivom_exit
 }
 
+# An ordinary user who may not open the device is told which group to join, before any window.
+not_permitted_says_group() {
+  local user said status=0 group
+  user=$(. "$native_here/../../scripts/lib/test-user.sh" && echo "$KIVOM_TEST_USER")
+  group=dialout # a serial device's group; the peer's terminal is root's alone
+  chgrp "$group" "$line" && chmod 660 "$line" || return 1
+  cp "$kivom" "$work/kivom" && chmod 755 "$work/kivom" || return 1
+  # No display: with standard error not a terminal the refusal would wait in a message box.
+  said=$(runuser -u "$user" -- env -u DISPLAY USER="$user" "$work/kivom" "$line" 2>&1) || status=$?
+  echo "  $user: exit code $status: $said"
+  [ "$status" -eq 2 ] && [[ "$said" == *"group '$group'"*"sudo adduser $user $group"* ]]
+}
+
 start_peer --used-line
+check "a user who may not open the device is told the group to join, exit code 2" \
+  not_permitted_says_group
 start_kivom
 check "the window is kivom.exe's client area, each control where kivom.exe has it" \
   layout_is_the_windows_one
