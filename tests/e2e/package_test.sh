@@ -1,37 +1,69 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: dist/kivom_VERSION_amd64.deb installed with apt-get,
-# its files where they belong, `kivom --version`, one exchange of `kivom --demo` run by an
-# ordinary user on a virtual display, and a purge that leaves none of its files behind.
-# Run as root, after scripts/release (dist/) and with the win64 preset's kivom-probe (which
-# reads the form's controls); the ordinary user is scripts/setup's kivomtest.
-#   tests/e2e/package_test.sh
+# The Debian package as a user gets it: dist/kivom_VERSION_amd64.deb installed with apt-get, the
+# native kivom and its files where they belong and nothing else, a Depends without Wine,
+# `kivom --version` and `kivom --list`, one exchange of `kivom --demo` run by an ordinary user,
+# and a purge that leaves none of its files and no process of that user behind.
+# The user's exchange runs as that user in a session of its own (a virtual display and a session
+# bus: root's are not that user's to reach), from a copy of what it needs in a folder that user
+# may read: the checkout may sit where only root may enter.
+#   tests/e2e/package_test.sh          the whole test; run as root, after scripts/release (dist/);
+#                                      the ordinary user is scripts/setup's kivomtest
+#   tests/e2e/package_test.sh --demo   the user's exchange, in that user's session
+#                                      (tests/native/in-session.sh)
 # Ends with "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/scripts/lib/form.sh"
-source "$root/scripts/lib/test-user.sh"
-cd "$root" || exit 2
-
-[ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
-
 source "$root/scripts/lib/check.sh"
+source "$root/scripts/lib/wait.sh"
+source "$root/scripts/lib/test-user.sh"
+user=$KIVOM_TEST_USER
+
+# --- the user's exchange: kivom --demo typed into, read through the accessibility bus, closed ---
+demo_text='package 123' demo_pid='' demo_window=''
+probe() { /usr/bin/python3 -I "$root/tests/native/atspi_probe.py" --pid "$demo_pid" "$@"; }
+# The echo device answers with the text and its carriage return.
+demo_exchange() {
+  local reply
+  demo_window=$(kivom_find_window) && reply=$(kivom_send_typed probe "$demo_text") || return 1
+  [ "$reply" = "$demo_text"$'\r' ] ||
+    { echo "  the reply box shows '$reply', not '$demo_text' and CR" >&2; return 1; }
+}
+demo_closed_with_zero() {
+  local status=0
+  [ -n "$demo_window" ] || demo_window=$(kivom_find_window) || return 1
+  /usr/bin/python3 -I "$root/tests/native/close_window.py" "$demo_window" || return 1
+  kivom_wait_exit "$demo_pid" || status=$?
+  [ "$status" -eq 0 ] || { echo "  kivom ended with $status" >&2; return 1; }
+}
+demo_section() {
+  local log
+  source "$root/scripts/lib/form.sh"
+  log=$(mktemp "${TMPDIR:-/tmp}/kivom-package-demo.XXXXXX")
+  /usr/bin/kivom --demo 2>"$log" &
+  demo_pid=$!
+  check "$user: kivom --demo sends the text typed into the send box and shows the echo" demo_exchange
+  check "$user: kivom --demo closed from its window ends with exit code 0" demo_closed_with_zero
+  sed 's/^/  /' "$log"
+  kill "$demo_pid" 2>/dev/null
+  rm -f "$log"
+  check_summary
+}
+if [ "${1:-}" = --demo ]; then
+  demo_section
+  exit
+fi
+
+cd "$root" || exit 2
+[ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-linux/CMakeCache.txt 2>/dev/null)
 deb=dist/kivom_${version}_amd64.deb
-probe_exe=build/win64/tools/kivom-probe/kivom-probe.exe
-user=$KIVOM_TEST_USER
 # Other sessions may hold the dpkg lock for a while.
 apt_get=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y)
 
 work=$(mktemp -d /tmp/kivom-package-test.XXXXXX)
 chmod 755 "$work"
-cleanup_steps=()
-cleanup() {
-  local step
-  for step in "${cleanup_steps[@]}"; do eval "$step"; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 
 # A command's output kept in the work folder, shown only when it fails.
 quietly() {
@@ -50,124 +82,76 @@ check "apt-get installs $deb" quietly "${apt_get[@]}" install "./$deb"
 check "dpkg has kivom $version installed" test "$(installed_version)" = "installed $version"
 dpkg -L kivom >"$work/files" 2>/dev/null
 
-# Each file of the layout, with the test it passes.
+# The package's files, each with its mode; dpkg lists these and no other file.
+layout='755 /usr/bin/kivom
+644 /usr/share/applications/io.github.kivom.kivom.desktop
+644 /usr/share/metainfo/io.github.kivom.kivom.metainfo.xml
+644 /usr/share/icons/hicolor/scalable/apps/io.github.kivom.kivom.svg
+644 /usr/share/man/man1/kivom.1.gz
+644 /usr/share/doc/kivom/copyright
+644 /usr/share/doc/kivom/changelog.gz'
 files_in_place() {
-  local status=0 path kind
-  while read -r kind path; do
-    case "$kind" in
-      program) [ -f "$path" ] && [ "$(stat -c %a "$path")" = 755 ] ;;
-      data) [ -f "$path" ] && [ "$(stat -c %a "$path")" = 644 ] ;;
-    esac || { echo "not in place: $kind $path ($(stat -c %a "$path" 2>&1))" >&2; status=1; }
-    grep -qx "$path" "$work/files" || { echo "not listed by dpkg -L kivom: $path" >&2; status=1; }
-  done <<'EOF'
-program /usr/bin/kivom
-data    /usr/lib/kivom/kivom.exe
-data    /usr/lib/kivom/libkivom-exclusive-open.so
-program /usr/lib/kivom/serial-peer
-data    /usr/share/applications/io.github.kivom.kivom.desktop
-data    /usr/share/metainfo/io.github.kivom.kivom.metainfo.xml
-data    /usr/share/icons/hicolor/scalable/apps/io.github.kivom.kivom.svg
-data    /usr/share/man/man1/kivom.1.gz
-data    /usr/share/doc/kivom/copyright
-data    /usr/share/doc/kivom/changelog.gz
-EOF
+  local status=0 mode path listed
+  while read -r mode path; do
+    [ -f "$path" ] && [ "$(stat -c %a "$path")" = "$mode" ] ||
+      { echo "  not in place with mode $mode: $path ($(stat -c %a "$path" 2>&1))" >&2; status=1; }
+  done <<<"$layout"
+  listed=$(while read -r path; do [ ! -f "$path" ] || [ -L "$path" ] || echo "$path"; done <"$work/files" | sort)
+  [ "$listed" = "$(cut -d' ' -f2 <<<"$layout" | sort)" ] ||
+    { echo "  dpkg -L kivom lists these files:"$'\n'"$listed" >&2; status=1; }
+  [ ! -e /usr/lib/kivom ] || { echo "  there is a /usr/lib/kivom" >&2; status=1; }
   return "$status"
 }
-# The package's kivom.exe is the release's x86_64 one, byte for byte.
-is_the_release_exe() {
-  unzip -p "dist/kivom-$version-win64.zip" kivom.exe >"$work/win64.exe" &&
-    cmp /usr/lib/kivom/kivom.exe "$work/win64.exe"
-}
-elf_x86_64() {  # FILE...
-  local file
-  for file; do
-    [[ $(LC_ALL=C readelf -h "$file" 2>/dev/null) == *"Advanced Micro Devices X86-64"* ]] ||
-      { echo "not an x86_64 ELF file: $file" >&2; return 1; }
-  done
+# The libraries' packages dpkg-shlibdeps named and the form's font; none of the Wine package's.
+depends_native() {
+  local depends names
+  depends=$(dpkg-query -W -f='${Depends}' kivom)
+  echo "  Depends: $depends"
+  names=$(sed 's/[,|]/\n/g' <<<"$depends" | sed 's/^ *//; s/[ (:].*//')
+  grep -qx libgtk-3-0 <<<"$names" && grep -qx fonts-ipafont-gothic <<<"$names" &&
+    ! grep -qE 'wine|^locales$' <<<"$names"
 }
 version_line() { [ "$(kivom --version)" = "kivom $version" ]; }
 manual_found() { [ "$(man -w kivom 2>/dev/null)" = /usr/share/man/man1/kivom.1.gz ]; }
+# Lists, and opens nothing: each line a device, or that there is none. Its output is only shown;
+# no device it names is ever given to kivom here (the machine's own ports are not the tests').
+lists_adapters() {
+  local listed
+  listed=$(kivom --list) || return 1
+  sed 's/^/  kivom --list: /' <<<"$listed"
+  ! grep -qvE '^(/dev/[^ ]+( .*)?|no serial adapter found)$' <<<"$listed"
+}
 
-check "the package's files are in place with their modes" files_in_place
-check "/usr/lib/kivom/kivom.exe is the one in the win64 zip" is_the_release_exe
-check "the echo device and the Wine server's library are x86_64" \
-  elf_x86_64 /usr/lib/kivom/serial-peer /usr/lib/kivom/libkivom-exclusive-open.so
+check "the package's files are in place with their modes, and no other" files_in_place
+check "the Depends name GTK 3's and the font's packages, no Wine or locales" depends_native
 check "kivom --version prints 'kivom $version'" version_line
+check "kivom --list ends with 0 and prints adapters or that there is none" lists_adapters
 check "man finds kivom(1)" manual_found
 
-# --- kivom --demo, as an ordinary user on a virtual display ---
-demo_wait_seconds=300
-as_user() { runuser -u "$user" -- env -i HOME="$home" USER="$user" LOGNAME="$user" \
-  PATH=/usr/bin:/bin DISPLAY="$display" "$@"; }
-probe() { as_user WINEPREFIX="$prefix" WINEDEBUG=-all wine "$work/kivom-probe.exe" "$@" | tr -d '\r'; }
-# The requests the echo device logged, as hex bytes.
-echo_requests() { awk '$2 == "request" {$1 = $2 = ""; print substr($0, 3)}' "$echo_log" 2>/dev/null; }
-typed_text="package 123"
-typed_request="70 61 63 6b 61 67 65 20 31 32 33 0d"  # the text and CR
-
-start_display() {
-  # Xvfb writes the display number it chose to the descriptor given by -displayfd.
-  runuser -u "$user" -- Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-    3>"$work/display" 2>"$work/xvfb.log" &
-  xvfb_pid=$!
-  cleanup_steps+=("kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null")
-  display=:$(kivom_wait_until "the display number Xvfb chose" grep -x '[0-9][0-9]*' "$work/display") ||
-    { cat "$work/xvfb.log" >&2; return 1; }
-}
-
-# The form driven as the user, on the user's display.
-user_xdotool() { as_user xdotool "$@"; }
-KIVOM_XDOTOOL=user_xdotool
-
-# The user's first start makes the Wine prefix, which takes a while on a busy machine.
-demo_exchange() {
-  local window reply
-  window=$(KIVOM_WAIT_SECONDS=$demo_wait_seconds kivom_find_window) ||
-    { cat "$work/launcher.log" >&2; return 1; }
-  reply=$(kivom_send_typed probe "$typed_text") &&
-    kivom_wait_for "the echo device's requests" "$typed_request" echo_requests || return 1
-  [ "$reply" = "$typed_text" ] || { echo "the reply box shows '$reply', not '$typed_text'" >&2; return 1; }
-  kivom_close_window "$window"
-}
-
-closed_with_zero() {
-  local code=0
-  kivom_wait_exit "$launcher_pid" || code=$?
-  [ "$code" -eq 0 ] || { echo "exit code $code" >&2; cat "$work/launcher.log" >&2; return 1; }
-}
-# The launcher's clean-up: no Wine server and no echo device of the user still runs.
-nothing_left_running() {
-  local left
-  left=$(ps -u "$user" -o pid=,comm= | grep -E ' (wineserver|serial-peer)$')
-  [ -z "$left" ] || { echo "still running: $left" >&2; return 1; }
-}
-
-all_ended() {
-  kivom_wait_until "the end of $user's wineserver and serial-peer" nothing_left_running >/dev/null
-}
-
-home=$(getent passwd "$user" | cut -d: -f6)
-if [ -z "$home" ]; then
-  check "the ordinary user $user exists (scripts/setup adds it)" false
-elif [ ! -f "$probe_exe" ]; then
-  check "the win64 preset's kivom-probe is built ($probe_exe)" false
-else
-  data=$home/.local/share/kivom
-  prefix=$data/wine-prefix echo_log=$data/echo-device.log
-  display=
-  cp "$probe_exe" "$work/kivom-probe.exe" && chmod 644 "$work/kivom-probe.exe"
-  rm -f "$echo_log"
-  if check "a virtual display for $user" start_display; then
-    as_user kivom --demo >"$work/launcher.log" 2>&1 &
-    launcher_pid=$!
-    cleanup_steps=("kill $launcher_pid 2>/dev/null; as_user WINEPREFIX='$prefix' wineserver -k 2>/dev/null"
-      "${cleanup_steps[@]}")
-    check "kivom --demo as $user: the echo device gets the typed text, the reply box shows it" \
-      demo_exchange
-    check "kivom --demo closed with Alt+F4: exit code 0" closed_with_zero
-    check "nothing of kivom's runs on for $user" all_ended
+# --- kivom --demo, as the ordinary user in a session of that user's own ---
+# The user's tally is added to this one.
+user_demo() {
+  local home copy=$work/copy runtime=$work/runtime summary user_passed user_failed
+  home=$(getent passwd "$user" | cut -d: -f6)
+  [ -n "$home" ] || { check "the ordinary user $user exists (scripts/setup adds it)" false; return; }
+  mkdir "$copy" &&
+    cp --parents app/form_layout.h scripts/lib/*.sh tests/native/*.py tests/native/in-session.sh \
+      tests/e2e/package_test.sh "$copy/" && chmod -R a+rX "$copy" &&
+    mkdir -m 700 "$runtime" && chown "$user:" "$runtime" ||
+    { check "a copy of the user's part that $user may read" false; return; }
+  runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" USER="$user" LOGNAME="$user" \
+    LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime" KIVOM_WAIT_SECONDS="$KIVOM_WAIT_SECONDS" \
+    bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/package_test.sh" --demo \
+    2>&1 | tee "$work/user-demo"
+  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/user-demo" | tail -n 1)
+  if [ -z "$summary" ]; then
+    check "$user: kivom --demo's part ran to its end (a tally)" false
+    return
   fi
-fi
+  read -r user_passed _ user_failed _ <<<"$summary"
+  passed=$((passed + user_passed)) failed=$((failed + user_failed))
+}
+user_demo
 
 # --- purged ---
 check "apt-get purges kivom" quietly "${apt_get[@]}" purge kivom
@@ -179,12 +163,25 @@ nothing_left() {
     [ "$path" != /. ] || continue
     [ -e "$path" ] || [ -L "$path" ] || continue
     [ -d "$path" ] && [ ! -L "$path" ] && dpkg -S "$path" >/dev/null 2>&1 && continue
-    echo "left behind: $path" >&2
+    echo "  left behind: $path" >&2
     status=1
   done <"$work/files"
   return "$status"
 }
 check "none of the package's $(grep -vcx /. "$work/files") paths is left, but folders of other packages" \
   nothing_left
+# kivom and its echo device (a process of kivom's own) ended with the window. Only the package's
+# program counts: other tests may run their own kivom as the same user.
+# Succeeds when none is left; else names those left, for the wait to say what it saw.
+no_package_process() {
+  local pid left=''
+  for pid in $(pgrep -u "$user"); do
+    [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == /usr/bin/kivom* ]] &&
+      left+="$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null);"
+  done
+  [ -z "$left" ] || { echo "$left"; return 1; }
+}
+gone() { kivom_wait_until "the end of $user's /usr/bin/kivom processes" no_package_process >/dev/null; }
+check "no /usr/bin/kivom process of $user runs on" gone
 
 check_summary
