@@ -75,9 +75,10 @@ const char* OnOff(bool on) { return on ? "on" : "off"; }
 
 }  // namespace
 
-std::string DescribeSettings(const termios& t) {
+std::string DescribeSettings(const termios& t, long arbitrarySpeed) {
   // The classic interface keeps one speed for both directions.
-  std::string text = "speed=" + SpeedText(cfgetospeed(&t));
+  std::string text = "speed=" + (arbitrarySpeed != 0 ? std::to_string(arbitrarySpeed)
+                                                     : SpeedText(cfgetospeed(&t)));
   text += " data=" + std::to_string(DataBits(t.c_cflag));
   text += std::string(" parity=") + ParityText(t.c_cflag);
   text += std::string(" stop=") + ((t.c_cflag & CSTOPB) ? "2" : "1");

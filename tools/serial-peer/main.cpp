@@ -98,7 +98,9 @@ void LogSettings(Peer& peer, bool always) {
   // On Linux the termios calls on a master act on its slave, so this is the line as the other
   // end set it.
   termios t{};
-  std::string settings = tcgetattr(peer.master.Get(), &t) == 0 ? DescribeSettings(t) : "unknown";
+  std::string settings = tcgetattr(peer.master.Get(), &t) == 0
+                             ? DescribeSettings(t, ArbitrarySpeed(peer.master.Get()))
+                             : "unknown";
   const std::string event = "settings " + settings;
   if (settings == peer.settings && (!always || event == LastEvent)) return;
   Log(event);
