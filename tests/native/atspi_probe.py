@@ -214,7 +214,9 @@ def form_controls(pid):
 
 def text_of(accessible):
     if has_interface(accessible, "Text"):
-        return accessible.get_text(0, -1)
+        # Named through the interface: newer AT-SPI bindings give Accessible a get_text of its
+        # own, with no arguments, which hides this one.
+        return Atspi.Text.get_text(accessible, 0, -1)
     return accessible.get_name()
 
 
