@@ -10,60 +10,13 @@
 # whole and from which recipe); each run works on an overlay of it that it throws away, so the
 # kept tree stays as mmdebstrap made it. The packages apt-get fetched stay in build/distro/apt
 # for the next run.
-#   tests/e2e/distro_test.sh          the whole test; run as root, after scripts/release (dist/)
-#   tests/e2e/distro_test.sh --demo   the user's exchange, inside the tree in that user's session
-#                                     (tests/native/in-session.sh)
+#   tests/e2e/distro_test.sh   run as root, after scripts/release (dist/); the user's exchange
+#                              is tests/e2e/demo_exchange.sh, run in the tree
 # Ends with "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/check.sh"
 source "$root/scripts/lib/wait.sh"
-
-# --- the user's exchange: kivom --demo typed into, read through the accessibility bus, closed ---
-demo_text='trixie 123' demo_pid='' demo_window=''
-probe() { /usr/bin/python3 -I "$root/tests/native/atspi_probe.py" --pid "$demo_pid" "$@"; }
-# The echo device answers with the text and its carriage return.
-demo_exchange() {
-  local reply
-  demo_window=$(kivom_find_window) && reply=$(kivom_send_typed probe "$demo_text") || return 1
-  [ "$reply" = "$demo_text"$'\r' ] ||
-    { echo "  the reply box shows '$reply', not '$demo_text' and CR" >&2; return 1; }
-}
-# A picture of the window with the reply in it, where KIVOM_DISTRO_PICTURE says; only shown to
-# people, so a missing one is a note and no failure.
-demo_picture() {
-  [ -n "${KIVOM_DISTRO_PICTURE:-}" ] && [ -n "$demo_window" ] || return 0
-  kivom_wait_until "a settled picture of the window" kivom_window_settled "$demo_window" >/dev/null &&
-    import -window "$demo_window" "$KIVOM_DISTRO_PICTURE" ||
-    echo "  note: no picture of the window was made" >&2
-}
-demo_closed_with_zero() {
-  local status=0
-  [ -n "$demo_window" ] || demo_window=$(kivom_find_window) || return 1
-  /usr/bin/python3 -I "$root/tests/native/close_window.py" "$demo_window" || return 1
-  kivom_wait_exit "$demo_pid" || status=$?
-  [ "$status" -eq 0 ] || { echo "  kivom ended with $status" >&2; return 1; }
-}
-demo_section() {
-  local log
-  source "$root/scripts/lib/form.sh"
-  log=$(mktemp "${TMPDIR:-/tmp}/kivom-distro-demo.XXXXXX")
-  /usr/bin/kivom --demo 2>"$log" &
-  demo_pid=$!
-  check "$(id -un) on Debian 13: kivom --demo sends the text typed into the send box and shows the echo" \
-    demo_exchange
-  demo_picture
-  check "$(id -un) on Debian 13: kivom --demo closed from its window ends with exit code 0" \
-    demo_closed_with_zero
-  sed 's/^/  /' "$log"
-  kill "$demo_pid" 2>/dev/null
-  rm -f "$log"
-  check_summary
-}
-if [ "${1:-}" = --demo ]; then
-  demo_section
-  exit
-fi
 
 cd "$root" || exit 2
 [ "$(id -u)" -eq 0 ] || { echo "distro_test: run as root: it makes a system tree and chroots into it" >&2; exit 2; }
@@ -238,15 +191,16 @@ user_demo() {
   uid=$(in_tree id -u "$user") || return
   mkdir -p "$tree$copy" &&
     cp --parents app/form_layout.h scripts/lib/{check,wait,form,step,native-session}.sh \
-      tests/native/{atspi_probe.py,close_window.py,in-session.sh} tests/e2e/distro_test.sh \
+      tests/native/{atspi_probe.py,close_window.py,in-session.sh} tests/e2e/demo_exchange.sh \
       "$tree$copy/" && chmod -R a+rX "$tree$copy" &&
     install -d -m 700 -o "$uid" -g "$uid" "$tree/run/user/$uid" &&
     install -d -m 1777 "$tree/tmp/.X11-unix" ||
     { check "a copy of the user's part that $user may read" false; return; }
   in_tree runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="/home/$user" USER="$user" \
     LOGNAME="$user" LANG=C.UTF-8 XDG_RUNTIME_DIR="/run/user/$uid" \
-    KIVOM_WAIT_SECONDS="$KIVOM_WAIT_SECONDS" KIVOM_DISTRO_PICTURE="/home/$user/kivom-trixie.png" \
-    bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/distro_test.sh" --demo \
+    KIVOM_WAIT_SECONDS="$KIVOM_WAIT_SECONDS" \
+    bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/demo_exchange.sh" \
+    "$user on Debian 13" 'trixie 123' "/home/$user/kivom-trixie.png" \
     2>&1 | tee "$run/user-demo"
   summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$run/user-demo" | tail -n 1)
   if [ -z "$summary" ]; then

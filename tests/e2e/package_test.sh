@@ -6,10 +6,9 @@
 # The user's exchange runs as that user in a session of its own (a virtual display and a session
 # bus: root's are not that user's to reach), from a copy of what it needs in a folder that user
 # may read: the checkout may sit where only root may enter.
-#   tests/e2e/package_test.sh          the whole test; run as root, after scripts/release (dist/);
-#                                      the ordinary user is scripts/setup's kivomtest
-#   tests/e2e/package_test.sh --demo   the user's exchange, in that user's session
-#                                      (tests/native/in-session.sh)
+#   tests/e2e/package_test.sh   run as root, after scripts/release (dist/); the ordinary user is
+#                               scripts/setup's kivomtest, whose exchange is
+#                               tests/e2e/demo_exchange.sh
 # Ends with "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,41 +16,6 @@ source "$root/scripts/lib/check.sh"
 source "$root/scripts/lib/wait.sh"
 source "$root/scripts/lib/test-user.sh"
 user=$KIVOM_TEST_USER
-
-# --- the user's exchange: kivom --demo typed into, read through the accessibility bus, closed ---
-demo_text='package 123' demo_pid='' demo_window=''
-probe() { /usr/bin/python3 -I "$root/tests/native/atspi_probe.py" --pid "$demo_pid" "$@"; }
-# The echo device answers with the text and its carriage return.
-demo_exchange() {
-  local reply
-  demo_window=$(kivom_find_window) && reply=$(kivom_send_typed probe "$demo_text") || return 1
-  [ "$reply" = "$demo_text"$'\r' ] ||
-    { echo "  the reply box shows '$reply', not '$demo_text' and CR" >&2; return 1; }
-}
-demo_closed_with_zero() {
-  local status=0
-  [ -n "$demo_window" ] || demo_window=$(kivom_find_window) || return 1
-  /usr/bin/python3 -I "$root/tests/native/close_window.py" "$demo_window" || return 1
-  kivom_wait_exit "$demo_pid" || status=$?
-  [ "$status" -eq 0 ] || { echo "  kivom ended with $status" >&2; return 1; }
-}
-demo_section() {
-  local log
-  source "$root/scripts/lib/form.sh"
-  log=$(mktemp "${TMPDIR:-/tmp}/kivom-package-demo.XXXXXX")
-  /usr/bin/kivom --demo 2>"$log" &
-  demo_pid=$!
-  check "$user: kivom --demo sends the text typed into the send box and shows the echo" demo_exchange
-  check "$user: kivom --demo closed from its window ends with exit code 0" demo_closed_with_zero
-  sed 's/^/  /' "$log"
-  kill "$demo_pid" 2>/dev/null
-  rm -f "$log"
-  check_summary
-}
-if [ "${1:-}" = --demo ]; then
-  demo_section
-  exit
-fi
 
 cd "$root" || exit 2
 [ "$(id -u)" -eq 0 ] || { echo "package_test: run as root: it installs and purges the package" >&2; exit 2; }
@@ -136,12 +100,13 @@ user_demo() {
   [ -n "$home" ] || { check "the ordinary user $user exists (scripts/setup adds it)" false; return; }
   mkdir "$copy" &&
     cp --parents app/form_layout.h scripts/lib/*.sh tests/native/*.py tests/native/in-session.sh \
-      tests/e2e/package_test.sh "$copy/" && chmod -R a+rX "$copy" &&
+      tests/e2e/demo_exchange.sh "$copy/" && chmod -R a+rX "$copy" &&
     mkdir -m 700 "$runtime" && chown "$user:" "$runtime" ||
     { check "a copy of the user's part that $user may read" false; return; }
   runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" USER="$user" LOGNAME="$user" \
     LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime" KIVOM_WAIT_SECONDS="$KIVOM_WAIT_SECONDS" \
-    bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/package_test.sh" --demo \
+    bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/demo_exchange.sh" "$user" \
+    'package 123' \
     2>&1 | tee "$work/user-demo"
   summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/user-demo" | tail -n 1)
   if [ -z "$summary" ]; then
