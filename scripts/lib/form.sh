@@ -59,3 +59,19 @@ kivom_window_settled() {
   local before
   before=$(kivom_window_pixels "$1") && sleep 0.2 && [ "$(kivom_window_pixels "$1")" = "$before" ]
 }
+
+# kivom_bind_keys TEXT: a key of its own for each character of TEXT that has none. xdotool types
+# such a character by binding a spare key to it for an instant, and a program slow to read the
+# key press (a busy machine) then finds the key bound to nothing: the character is lost.
+kivom_bind_keys() {
+  local text=$1 i character codes
+  mapfile -t codes < <(xmodmap -pk | awk 'NR > 5 && NF == 1 { print $1 }')
+  for ((i = 0; i < ${#text}; i++)); do
+    character=${text:i:1}
+    [ "$(LC_ALL=C.UTF-8 printf '%d' "'$character")" -gt 127 ] || continue
+    xmodmap -pke | grep -q "= $(LC_ALL=C.UTF-8 printf 'U%04X' "'$character")\$" && continue
+    [ ${#codes[@]} -gt 0 ] || return 1
+    xmodmap -e "keycode ${codes[0]} = $(LC_ALL=C.UTF-8 printf 'U%04X' "'$character")" || return 1
+    codes=("${codes[@]:1}")
+  done
+}

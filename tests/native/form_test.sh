@@ -121,8 +121,8 @@ typing_stops_at_width() {
 
 japanese_typed_and_shown() {
   local text='テスト 漢字'
-  probe set "$KIVOM_SEND_BOX" "" && kivom_click_into probe "$KIVOM_SEND_BOX" &&
-    xdotool type --delay "$KIVOM_KEY_DELAY_MS" "$text" &&
+  kivom_bind_keys "$text" && probe set "$KIVOM_SEND_BOX" "" &&
+    kivom_click_into probe "$KIVOM_SEND_BOX" && xdotool type --delay "$KIVOM_KEY_DELAY_MS" "$text" &&
     kivom_wait_for "the send box" "$text" probe text "$KIVOM_SEND_BOX" && press &&
     [ "$(last_request)" = "$(printf '%s\r' "$text" | iconv -t CP932 | hex)" ] &&
     [ "$(probe text "$KIVOM_REPLY_BOX")" = "$text"$'\r' ]
