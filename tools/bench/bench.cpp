@@ -1,20 +1,23 @@
 // kivom-bench: the runtime's numeric routines, each against its own arithmetic measured in the
-// same run: a loop that makes, per argument, the divisions, multiplications and additions the
-// routine's written steps make for a typical argument, in the same order and dependence, and
-// nothing else (no checks, no calls, no scaling), over the same arguments. The ratios against
-// the throughput of one division and against the C library stay as information, and so does
-// the string pair on this build's heap (the target for the string pair is measured where it
-// ships, by kivom-string-bench under Wine). Prints ns per call and the ratios for each argument
-// set, then one line per target:
+// same run: a loop that makes, per argument, every operation the routine's written steps make
+// for that argument (the conversions, divisions, multiplications and additions, and the scaling
+// as the shipped code does it), in the same order and dependence, and nothing else (no checks,
+// no calls, no special cases), over the same arguments. The ratios against the throughput of
+// one division and against the C library stay as information, and so does the string pair on
+// this build's heap (the target for the string pair is measured where it ships, by
+// kivom-string-bench under Wine). Prints ns per call and the ratios for each argument set, then
+// one line per target:
 //   target <name> ratio <r> limit <l> <met|missed>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -75,8 +78,10 @@ Arguments Make(uint64_t seed, MakeX makeX, MakeY makeY, MakeN makeN) {
 double None(Rng&) { return 0.0; }
 int32_t NoCount(Rng&) { return 0; }
 
+struct Floor;
+
 // One comparison: a routine, the C library's counterpart and, for the routines with a target,
-// the arithmetic of the routine's written steps, all over the same arguments.
+// the floor of the routine's written steps, all over the same arguments.
 struct Pair {
   std::string routine;
   std::string arguments;
@@ -84,85 +89,312 @@ struct Pair {
   std::function<void(const Arguments&)> ours;
   std::function<void(const Arguments&)> theirs;
   Arguments args;
-  std::function<void(const Arguments&)> arithmetic;  // empty for the routines without a target
+  const Floor* floor;           // null for the routines without a target
+  std::vector<Arguments> ways;  // the arguments, by the way each goes (one part per floor way)
 };
 
 template <typename F>
 std::function<void(const Arguments&)> Unary(F f) {
   return [f](const Arguments& a) {
-    for (int i = 0; i < kBatch; ++i) benchmark::DoNotOptimize(f(a.x[i]));
+    for (std::size_t i = 0; i < a.x.size(); ++i) benchmark::DoNotOptimize(f(a.x[i]));
   };
 }
 template <typename F>
 std::function<void(const Arguments&)> WithCount(F f) {
   return [f](const Arguments& a) {
-    for (int i = 0; i < kBatch; ++i) benchmark::DoNotOptimize(f(a.x[i], a.n[i]));
+    for (std::size_t i = 0; i < a.x.size(); ++i) benchmark::DoNotOptimize(f(a.x[i], a.n[i]));
   };
 }
 template <typename F>
 std::function<void(const Arguments&)> Binary(F f) {
   return [f](const Arguments& a) {
-    for (int i = 0; i < kBatch; ++i) benchmark::DoNotOptimize(f(a.x[i], a.y[i]));
+    for (std::size_t i = 0; i < a.x.size(); ++i) benchmark::DoNotOptimize(f(a.x[i], a.y[i]));
   };
 }
 
-// The arithmetic of the written steps, one function per routine with a target: the same
-// divisions, multiplications and additions in the same order and dependence, for a typical
-// argument, without the routine's checks, calls and scaling. Where a step gives an integer (the
-// floor n, the exponent e), the value it came from stands in for it, so that the chain stays
-// as long. ArithmeticNotes prints the same derivation with the results.
+// The floors: per argument, the operations the routine's written steps make for it, on the same
+// operands, with the exponent and the scaling found as the shipped code finds them, and nothing
+// else (no calls, no range checks, no special cases). Which way the shipped code goes depends on
+// the argument, so each argument set is sorted once, before any timing, by the way each of its
+// arguments goes, and each floor's loop runs the matching steps over each part: the timed loop
+// has no check of its own. Each way is written out below, and main prints the same derivation
+// with how many arguments of each set go each way.
+// Every step is inlined into its floor's loop: the floor makes no call.
 constexpr double kLn2 = 0x1.62e42fefa39efp-1;
 constexpr double kSqrt2 = 0x1.6a09e667f3bcdp+0;
+constexpr double kHalf = 0x1p-1;
+constexpr double kSubnormalLift = 0x1p+54;
+constexpr int32_t kSubnormalLiftExponent = 54;
+constexpr int kMantissaBits = 52;
+constexpr uint64_t kExponentMask = uint64_t{0x7ff} << kMantissaBits;
+constexpr int kBiasedHalf = 1022;
+constexpr int kBiasedHighest = 0x7fe;
+constexpr double kSmallestNormal = 0x1p-1022;
+constexpr double kSplitLowest = 0x1p-1024;
+constexpr double kExpInfiniteFrom = 710.0;  // Exponential's answer is +infinity from here up
+constexpr double kExpZeroFrom = -1420.0;    // and +0 from here down
 
-double ExponentialArithmetic(double x) {
-  const double z = x / kLn2 + 0.5;  // n = floor(z): a conversion, so z stands for n
-  const double r = x - z * kLn2;
+[[gnu::always_inline]] inline int BiasedExponent(double x) {
+  return static_cast<int>((std::bit_cast<uint64_t>(x) >> kMantissaBits) & 0x7ff);
+}
+
+// Holds a value that nothing else reads, without an instruction.
+[[gnu::always_inline]] inline void Keep(double x) { asm volatile("" : : "x"(x)); }
+
+// The truncation toward zero and its one-step correction, with the conversion of n back to a
+// double that the correction compares with.
+[[gnu::always_inline]] inline int32_t FloorStep(double z) {
+  const int32_t n = static_cast<int32_t>(z);
+  return n - static_cast<int32_t>(z < n);
+}
+
+// The exponent-field step: q times 2^n, for a normal q and a normal result.
+[[gnu::always_inline]] inline double ExponentField(double q, int32_t n) {
+  return std::bit_cast<double>(std::bit_cast<uint64_t>(q) +
+                               (static_cast<uint64_t>(int64_t{n}) << kMantissaBits));
+}
+
+// The written multiplications for a negative count: q times 0.5, 0.25, 0.0625, ... for each set
+// bit of -n, lowest first, each factor the square of the one before; near the bottom of the range
+// the products and the last factors are subnormal.
+[[gnu::always_inline]] inline double Products(double q, int32_t n) {
+  double f = kHalf;
+  uint32_t count = 0u - static_cast<uint32_t>(n);
+  while (count != 0) {
+    if (count % 2 != 0) q = q * f;
+    f = f * f;
+    count = count / 2;
+  }
+  return q;
+}
+
+// Exponential up to its scaling: the count n and the continued fraction's q = e^r.
+struct Reduced {
+  double q;
+  int32_t n;
+};
+[[gnu::always_inline]] inline Reduced ExponentialReduced(double x) {
+  const double z = x >= 0 ? x / kLn2 + kHalf : x / kLn2 - kHalf;
+  const int32_t n = FloorStep(z);
+  const double r = x - n * kLn2;
   const double s = r * r;
   double g = s / 22;
   g = s / (g + 18);
   g = s / (g + 14);
   g = s / (g + 10);
   g = s / (g + 6);
-  return ((g + 2) + r) / ((g + 2) - r);  // ScaleByPowerOfTwo(q, n) left out: scaling
+  return {((g + 2) + r) / ((g + 2) - r), n};
 }
 
-double NaturalLogArithmetic(double x) {
-  const double v = x / kSqrt2;   // SplitExponent(v) left out: a call; v stands for 2^e
-  const double reduced = x / v;  // x / 2^e
-  const double t = reduced - 1;
-  double g = 0;
+[[gnu::always_inline]] inline double ExponentialByField(double x) {
+  const Reduced a = ExponentialReduced(x);
+  return ExponentField(a.q, a.n);
+}
+
+[[gnu::always_inline]] inline double ExponentialByProducts(double x) {
+  const Reduced a = ExponentialReduced(x);
+  return Products(a.q, a.n);
+}
+
+// NaturalLog from the reduced argument on: t, the continued fraction, e * ln2 + its value.
+[[gnu::always_inline]] inline double LogTail(double reduced, int32_t e) {
+  const double t = reduced - 1.0;
+  double g = 0.0;
   for (int k = 9; k >= 1; --k) {
     const double a = k * t;
     const double d = a / (g + (2 * k + 1));
     g = a / (d + 2);
   }
-  return (reduced * kLn2) + t / (g + 1);  // e * ln2: reduced stands for e
+  return (e * kLn2) + t / (g + 1);
 }
 
-double RealPowerArithmetic(double x, double y) {
-  return ExponentialArithmetic(y * NaturalLogArithmetic(x));
+// The split of x (lifted by 2^54 first when subnormal) from its exponent field, then one less
+// and the significand doubled when it lies below sqrt2 / 2: the exponent of x / sqrt2 without
+// the division.
+[[gnu::always_inline]] inline double LogSplit(uint64_t bits, int32_t lifted) {
+  int32_t e = static_cast<int>((bits >> kMantissaBits) & 0x7ff) - kBiasedHalf - lifted;
+  const double m =
+      std::bit_cast<double>((bits & ~kExponentMask) | (uint64_t{kBiasedHalf} << kMantissaBits));
+  double reduced = m;
+  if (m < kSqrt2 * kHalf) {
+    e = e - 1;
+    reduced = m + m;
+  }
+  return LogTail(reduced, e);
 }
 
-constexpr const char* kArithmeticNotes[] = {
-    "Exponential: x / ln2 + 0.5, x - n * ln2, r * r, s / 22, four s / (g + k), ((g + 2) + r) / "
-    "((g + 2) - r): 7 divisions, 2 multiplications, 9 additions; FloorToInt and "
-    "ScaleByPowerOfTwo left out",
-    "NaturalLog: x / sqrt2, x / 2^e, t = reduced - 1, for k = 9 .. 1 k * t, a / (g + 2k + 1), "
-    "a / (d + 2), then e * ln2 + t / (g + 1): 21 divisions, 10 multiplications, 21 additions; "
-    "SplitExponent and ScaleByPowerOfTwo left out (the routine finds e from x's bits for a "
-    "normal x and so makes 19 of the divisions)",
-    "RealPower (a fractional exponent): NaturalLog's arithmetic, y * ln x, then Exponential's: "
-    "28 divisions; the whole-exponent check and FloorToInt left out",
+[[gnu::always_inline]] inline double NaturalLogNormal(double x) {
+  return LogSplit(std::bit_cast<uint64_t>(x), 0);
+}
+
+// A subnormal x whose x / sqrt2 lies below 2^-1024: the division is made (and only compared),
+// then x is split as above.
+[[gnu::always_inline]] inline double NaturalLogLifted(double x) {
+  Keep(x / kSqrt2);
+  return LogSplit(std::bit_cast<uint64_t>(x * kSubnormalLift), kSubnormalLiftExponent);
+}
+
+// A subnormal x with x / sqrt2 from 2^-1024 up: as written, v = x / sqrt2 split (lifted), 2^e
+// made by scaling 1, x / 2^e.
+[[gnu::always_inline]] inline int32_t WrittenExponent(double x) {
+  const double lifted = (x / kSqrt2) * kSubnormalLift;
+  return BiasedExponent(lifted) - kBiasedHalf - kSubnormalLiftExponent;
+}
+
+[[gnu::always_inline]] inline double NaturalLogWrittenByField(double x) {
+  const int32_t e = WrittenExponent(x);
+  return LogTail(x / ExponentField(1.0, e), e);
+}
+
+[[gnu::always_inline]] inline double NaturalLogWrittenByProducts(double x) {
+  const int32_t e = WrittenExponent(x);
+  return LogTail(x / Products(1.0, e), e);
+}
+
+// A fractional y, and x and y * ln x in the ranges where both routines take their shortcuts:
+// the truncation, correction and conversion of the whole-exponent test (only compared), then
+// NaturalLog's and Exponential's steps.
+[[gnu::always_inline]] inline double RealPowerByField(double x, double y) {
+  Keep(static_cast<double>(FloorStep(y)));
+  return ExponentialByField(y * NaturalLogNormal(x));
+}
+
+// One way an argument can go through a routine: its name, what its floor does, and the loop of
+// that floor over the arguments that go that way.
+struct Way {
+  const char* name;
+  const char* steps;
+  std::function<void(const Arguments&)> loop;
+  double (*value)(double x, double y);  // one argument's floor, to check it against the routine
 };
+
+// The floor's loop inlines the steps; the value is the same steps, called.
+template <typename F>
+Way WayOf(const char* name, const char* steps, F f) {
+  return {name, steps, Binary(f), +f};
+}
+
+// A routine's floor: its ways, and which way an argument goes, decided with the routine's own
+// conditions (-1 for a way that has no floor here: the bench stops rather than measure it). Each
+// way's value must be the routine's, bit for bit, for every argument that goes that way: the
+// same operations on the same operands cannot give anything else.
+struct Floor {
+  std::string routine;
+  std::vector<Way> ways;
+  std::function<int(double x, double y)> wayOf;
+  double (*reference)(double x, double y);
+};
+
+int ExponentialWayOf(double x) {
+  if (!(x > kExpZeroFrom && x < kExpInfiniteFrom)) return -1;  // no scaling out there
+  const Reduced a = ExponentialReduced(x);
+  const int64_t scaled = int64_t{BiasedExponent(a.q)} + a.n;
+  if (a.n <= 1023 && scaled >= 1 && scaled <= kBiasedHighest) return 0;
+  if (a.n < 0 && a.n >= -2047) return 1;
+  return -1;
+}
+
+int NaturalLogWayOf(double x) {
+  if (!(x > 0 && x < std::numeric_limits<double>::infinity())) return -1;
+  if (x >= kSmallestNormal) return 0;
+  if (x / kSqrt2 < kSplitLowest) return 1;
+  const int32_t e = WrittenExponent(x);
+  if (e >= -1022) return 2;
+  return e >= -2047 ? 3 : -1;
+}
+
+const Floor& ExponentialFloor() {
+  static const Floor floor{
+      "Exponential",
+      {WayOf("by the exponent field",
+             "x / ln2 +- 0.5 (the sign picks which), the truncation of z to n and its correction "
+             "(n back to a double for the comparison), n * ln2 (n to a double), x - that, r * r, "
+             "s / 22, four s / (g + k), ((g + 2) + r) / ((g + 2) - r), then n added to q's "
+             "exponent field: 7 divisions, 2 multiplications, 9 additions",
+             [](double x, double) { return ExponentialByField(x); }),
+       WayOf(
+           "by the written multiplications",
+           "the same up to q, then q times 0.5, 0.25, 0.0625, ... for each set bit of -n and each "
+           "factor squared, 10 or 11 times, the last products and factors subnormal",
+           [](double x, double) { return ExponentialByProducts(x); })},
+      [](double x, double) { return ExponentialWayOf(x); },
+      [](double x, double) { return runtime::Exponential(x); }};
+  return floor;
+}
+
+const Floor& NaturalLogFloor() {
+  static const Floor floor{
+      "NaturalLog",
+      {WayOf("normal x",
+             "e and m from x's exponent field, e - 1 and m + m when m < sqrt2 / 2, t = m - 1, "
+             "for k = 9 .. 1 k * t, a / (g + 2k + 1), a / (d + 2), then e * ln2 (e to a double) + "
+             "t / (g + 1): 19 divisions, 10 multiplications, 21 additions (22 with m + m)",
+             [](double x, double) { return NaturalLogNormal(x); }),
+       WayOf("subnormal x, x / sqrt2 below 2^-1024",
+             "x / sqrt2 (compared only), x * 2^54 on the subnormal x, then as for a normal x",
+             [](double x, double) { return NaturalLogLifted(x); }),
+       WayOf("subnormal x, x / sqrt2 from 2^-1024, 2^e normal",
+             "v = x / sqrt2, v * 2^54 on the subnormal v, e from its exponent field, 2^e by the "
+             "exponent field, x / 2^e, then from t on as for a normal x",
+             [](double x, double) { return NaturalLogWrittenByField(x); }),
+       WayOf("subnormal x, x / sqrt2 from 2^-1024, 2^e subnormal",
+             "the same, with 2^e as 1 times 0.5, 0.25, ... for each set bit of -e and each factor "
+             "squared, the last product and factor subnormal, and x / 2^e on subnormal operands",
+             [](double x, double) { return NaturalLogWrittenByProducts(x); })},
+      [](double x, double) { return NaturalLogWayOf(x); },
+      [](double x, double) { return runtime::NaturalLog(x); }};
+  return floor;
+}
+
+const Floor& RealPowerFloor() {
+  static const Floor floor{
+      "RealPower",
+      {WayOf("fractional y, normal x, y * ln x with a normal e^",
+             "the truncation of y and its correction and n back to a double (compared only), "
+             "NaturalLog's steps for a normal x, y * ln x, Exponential's by the exponent field: "
+             "26 divisions",
+             [](double x, double y) { return RealPowerByField(x, y); })},
+      [](double x, double y) {
+        const bool whole = y >= -2147483647.0 && y <= 2147483647.0 &&
+                           y == static_cast<double>(runtime::FloorToInt(y));
+        if (whole || NaturalLogWayOf(x) != 0) return -1;
+        return ExponentialWayOf(y * runtime::NaturalLog(x)) == 0 ? 0 : -1;
+      },
+      runtime::RealPower};
+  return floor;
+}
 
 std::vector<Pair> NumericPairs() {
   std::vector<Pair> pairs;
   auto add = [&pairs](const char* routine, const char* arguments, const char* baseline,
                       std::function<void(const Arguments&)> ours,
                       std::function<void(const Arguments&)> theirs, Arguments args,
-                      std::function<void(const Arguments&)> arithmetic = {}) {
+                      const Floor* floor = nullptr) {
+    std::vector<Arguments> ways;
+    if (floor != nullptr) {
+      ways.resize(floor->ways.size());
+      for (std::size_t i = 0; i < args.x.size(); ++i) {
+        const int way = floor->wayOf(args.x[i], args.y[i]);
+        if (way < 0) {
+          std::fprintf(stderr, "kivom-bench: %s/%s: no floor for the argument %a, %a\n", routine,
+                       arguments, args.x[i], args.y[i]);
+          std::exit(1);
+        }
+        const double floorValue = floor->ways[way].value(args.x[i], args.y[i]);
+        const double routineValue = floor->reference(args.x[i], args.y[i]);
+        if (std::bit_cast<uint64_t>(floorValue) != std::bit_cast<uint64_t>(routineValue)) {
+          std::fprintf(stderr,
+                       "kivom-bench: %s/%s: the floor gives %a for %a, %a, the routine %a\n",
+                       routine, arguments, floorValue, args.x[i], args.y[i], routineValue);
+          std::exit(1);
+        }
+        ways[way].x.push_back(args.x[i]);
+        ways[way].y.push_back(args.y[i]);
+        ways[way].n.push_back(args.n[i]);
+      }
+    }
     pairs.push_back({routine, arguments, baseline, std::move(ours), std::move(theirs),
-                     std::move(args), std::move(arithmetic)});
+                     std::move(args), floor, std::move(ways)});
   };
   const auto fabs = Unary([](double x) { return std::fabs(x); });
   const auto floor = Unary([](double x) { return static_cast<int32_t>(std::floor(x)); });
@@ -191,9 +423,9 @@ std::vector<Pair> NumericPairs() {
   const auto exponential = Unary(runtime::Exponential);
   const auto naturalLog = Unary(runtime::NaturalLog);
   const auto realPower = Binary(runtime::RealPower);
-  const auto exponentialArithmetic = Unary(ExponentialArithmetic);
-  const auto naturalLogArithmetic = Unary(NaturalLogArithmetic);
-  const auto realPowerArithmetic = Binary(RealPowerArithmetic);
+  const Floor* exponentialFloor = &ExponentialFloor();
+  const Floor* naturalLogFloor = &NaturalLogFloor();
+  const Floor* realPowerFloor = &RealPowerFloor();
 
   const auto typical = [](Rng& r) { return r.Uniform(-100, 100); };
   add("AbsoluteValue", "typical", "fabs", abs, fabs, Make(1, typical, None, NoCount));
@@ -223,15 +455,15 @@ std::vector<Pair> NumericPairs() {
   add("Exponential", "typical", "exp", exponential, exp,
       Make(
           10, [](Rng& r) { return r.Uniform(-20, 20); }, None, NoCount),
-      exponentialArithmetic);
+      exponentialFloor);
   add("Exponential", "extreme", "exp", exponential, exp,
       Make(
           11, [](Rng& r) { return r.Uniform(-708, 709); }, None, NoCount),
-      exponentialArithmetic);
+      exponentialFloor);
   add("Exponential", "subnormal results", "exp", exponential, exp,
       Make(
           12, [](Rng& r) { return r.Uniform(-745, -709); }, None, NoCount),
-      exponentialArithmetic);
+      exponentialFloor);
   const struct {
     const char* name;
     double low, high;
@@ -245,13 +477,13 @@ std::vector<Pair> NumericPairs() {
     add("NaturalLog", range.name, "log", naturalLog, log,
         Make(
             seed++, [range](Rng& r) { return r.LogUniform(range.low, range.high); }, None, NoCount),
-        naturalLogArithmetic);
+        naturalLogFloor);
   }
   add("RealPower", "typical", "pow", realPower, pow,
       Make(
           30, [](Rng& r) { return r.Uniform(0.1, 10); }, [](Rng& r) { return r.Uniform(-5, 5); },
           NoCount),
-      realPowerArithmetic);
+      realPowerFloor);
   add("RealPower", "whole exponents", "pow", realPower, pow,
       Make(
           31, [](Rng& r) { return r.Uniform(-10, 10); },
@@ -260,7 +492,7 @@ std::vector<Pair> NumericPairs() {
       Make(
           32, [](Rng& r) { return r.LogUniform(1e-300, 1e300); },
           [](Rng& r) { return r.Uniform(-1, 1); }, NoCount),
-      realPowerArithmetic);
+      realPowerFloor);
   return pairs;
 }
 
@@ -395,8 +627,13 @@ int main(int argc, char** argv) {
     for (const Pair& p : pairs) {
       Register(p.routine + "/" + p.arguments, p.ours, &p.args);
       Register(p.baseline + "/" + p.routine + "/" + p.arguments, p.theirs, &p.args);
-      if (p.arithmetic)
-        Register("arithmetic/" + p.routine + "/" + p.arguments, p.arithmetic, &p.args);
+      if (p.floor != nullptr) {
+        const auto floor = [&p](const Arguments&) {
+          for (std::size_t way = 0; way < p.ways.size(); ++way)
+            p.floor->ways[way].loop(p.ways[way]);
+        };
+        Register("arithmetic/" + p.routine + "/" + p.arguments, floor, &p.args);
+      }
     }
     benchmark::RegisterBenchmark("string pair", StringPair)->MinTime(kMinSeconds);
     benchmark::RegisterBenchmark("malloc/free", MallocPair)->MinTime(kMinSeconds);
@@ -415,8 +652,26 @@ int main(int argc, char** argv) {
   const double strings = reporter.fastest["string pair"];
   std::printf("processor: fused multiply-add %s (these routines never use it)\n",
               __builtin_cpu_supports("fma") ? "available" : "not available");
-  std::printf("each routine's arithmetic, from its written steps:\n");
-  for (const char* note : kArithmeticNotes) std::printf("  %s\n", note);
+  std::printf(
+      "each routine's floor (its arithmetic), from its written steps, by the way an "
+      "argument goes through the shipped code:\n");
+  for (const Floor* floor : {&ExponentialFloor(), &NaturalLogFloor(), &RealPowerFloor()}) {
+    for (const Way& way : floor->ways) {
+      std::printf("  %s, %s: %s\n", floor->routine.c_str(), way.name, way.steps);
+    }
+  }
+  std::printf("the arguments of each set, by way:\n");
+  for (const Pair& p : pairs) {
+    if (p.floor == nullptr) continue;
+    std::printf("  %s/%s:", p.routine.c_str(), p.arguments.c_str());
+    const char* separator = " ";
+    for (std::size_t way = 0; way < p.ways.size(); ++way) {
+      if (p.ways[way].x.empty()) continue;
+      std::printf("%s%zu %s", separator, p.ways[way].x.size(), p.floor->ways[way].name);
+      separator = "; ";
+    }
+    std::printf("\n");
+  }
   std::printf(
       "information: one double division %.3f ns, one lock/unlock pair %.2f ns, "
       "one malloc/free pair %.2f ns\n\n",
@@ -434,7 +689,7 @@ int main(int argc, char** argv) {
     libraryRatios[key] = ours / theirs;
     std::printf("%-18s %-18s %8.2f   %-8s %8.2f %7.2f", p.routine.c_str(), p.arguments.c_str(),
                 ours, p.baseline.c_str(), theirs, ours / theirs);
-    if (p.arithmetic) {
+    if (p.floor != nullptr) {
       const double arithmetic = reporter.fastest["arithmetic/" + key];
       arithmeticRatios[key] = ours / arithmetic;
       const double divisions = kDivisionsOf.at(p.routine) * division;
