@@ -210,28 +210,21 @@ section() {
 # The ordinary user's part, in a session of that user's own (Xvfb and buses: root's are not that
 # user's to reach), from a copy that user may read; its tally is added to this one.
 user_section() {
-  local test_user=$KIVOM_TEST_USER home runtime summary
+  local test_user=$KIVOM_TEST_USER home runtime
   copy=$(mktemp -d /tmp/kivom-exclusive.XXXXXX)
   chmod 755 "$copy"
-  (cd "$here/../.." && cp --parents app/form_layout.h linux/kivom scripts/lib/*.sh tests/native/*.sh \
-    tests/native/*.py tests/e2e/serial_client.py "$copy/") || return 1
-  mkdir "$copy/bin" && cp "$kivom" "$KIVOM_ECHO_DEVICE" "$copy/bin/" && chmod -R a+rX "$copy" || return 1
-  runtime=$copy/runtime
-  mkdir -m 700 "$runtime" && chown "$test_user:" "$runtime" || return 1
+  (cd "$here/../.." && cp --parents app/form_layout.h scripts/lib/*.sh tests/native/*.sh \
+    tests/native/*.py tests/e2e/serial_client.py "$copy/") &&
+    mkdir "$copy/bin" && cp "$kivom" "$KIVOM_ECHO_DEVICE" "$copy/bin/" && chmod -R a+rX "$copy" &&
+    runtime=$copy/runtime && mkdir -m 700 "$runtime" && chown "$test_user:" "$runtime" ||
+    { check "a copy of the user's part that $test_user may read" false; return; }
   home=$(getent passwd "$test_user" | cut -d: -f6)
   runuser -u "$test_user" -- env -i PATH="$PATH" HOME="$home" USER="$test_user" LOGNAME="$test_user" \
     LANG="${LANG:-C.UTF-8}" XDG_RUNTIME_DIR="$runtime" KIVOM_WAIT_SECONDS="$KIVOM_WAIT_SECONDS" \
     KIVOM_NATIVE_PROGRAM="$copy/bin/kivom" KIVOM_NATIVE_PEER="$copy/bin/serial-peer" \
     bash "$copy/tests/native/in-session.sh" bash "$copy/tests/native/exclusive_test.sh" --section \
     2>&1 | tee "$work/user-section"
-  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/user-section" | tail -n 1)
-  if [ -z "$summary" ]; then
-    echo "FAILED: $test_user: the user's part ran to its end (no tally)" >&2
-    failed=$((failed + 1))
-    return
-  fi
-  read -r user_passed _ user_failed _ <<<"$summary"
-  passed=$((passed + user_passed)) failed=$((failed + user_failed))
+  check_add_tally "$test_user: the user's part" "$work/user-section"
 }
 
 if [ "${1:-}" = --section ]; then
