@@ -187,7 +187,7 @@ check "useradd adds the ordinary user $user in the tree" \
 # The user's part and what it needs from the checkout, where that user may read them.
 copy=/opt/kivom-check
 user_demo() {
-  local uid summary user_passed user_failed
+  local uid
   uid=$(in_tree id -u "$user") || return
   mkdir -p "$tree$copy" &&
     cp --parents app/form_layout.h scripts/lib/{check,wait,form,step,native-session}.sh \
@@ -202,13 +202,7 @@ user_demo() {
     bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/demo_exchange.sh" \
     "$user on Debian 13" 'trixie 123' "/home/$user/kivom-trixie.png" \
     2>&1 | tee "$run/user-demo"
-  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$run/user-demo" | tail -n 1)
-  if [ -z "$summary" ]; then
-    check "$user: kivom --demo's part ran to its end (a tally)" false
-    return
-  fi
-  read -r user_passed _ user_failed _ <<<"$summary"
-  passed=$((passed + user_passed)) failed=$((failed + user_failed))
+  check_add_tally "$user: kivom --demo's part" "$run/user-demo"
   if [ -s "$tree/home/$user/kivom-trixie.png" ]; then
     cp "$tree/home/$user/kivom-trixie.png" "$picture" && echo "picture of the window on Debian 13: $picture"
   fi

@@ -95,7 +95,7 @@ check "man finds kivom(1)" manual_found
 # --- kivom --demo, as the ordinary user in a session of that user's own ---
 # The user's tally is added to this one.
 user_demo() {
-  local home copy=$work/copy runtime=$work/runtime summary user_passed user_failed
+  local home copy=$work/copy runtime=$work/runtime
   home=$(getent passwd "$user" | cut -d: -f6)
   [ -n "$home" ] || { check "the ordinary user $user exists (scripts/setup adds it)" false; return; }
   mkdir "$copy" &&
@@ -108,13 +108,7 @@ user_demo() {
     bash "$copy/tests/native/in-session.sh" bash "$copy/tests/e2e/demo_exchange.sh" "$user" \
     'package 123' \
     2>&1 | tee "$work/user-demo"
-  summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/user-demo" | tail -n 1)
-  if [ -z "$summary" ]; then
-    check "$user: kivom --demo's part ran to its end (a tally)" false
-    return
-  fi
-  read -r user_passed _ user_failed _ <<<"$summary"
-  passed=$((passed + user_passed)) failed=$((failed + user_failed))
+  check_add_tally "$user: kivom --demo's part" "$work/user-demo"
 }
 user_demo
 
