@@ -1,5 +1,6 @@
 #include "app/main_form_linux.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,16 @@ int TextWidth(GtkWidget* edit, const char* text) {
   return width;
 }
 
+// Whether the text fits the send box with the first `count` characters of `inserted` put in at
+// byte `at` of `before`.
+bool FitsWith(GtkEntry* edit, int width, const std::string& before, std::size_t at,
+              const std::string& inserted, glong count) {
+  const std::size_t bytes = g_utf8_offset_to_pointer(inserted.c_str(), count) - inserted.c_str();
+  const std::string candidate =
+      before.substr(0, at) + inserted.substr(0, bytes) + before.substr(at);
+  return TextWidth(GTK_WIDGET(edit), candidate.c_str()) < width;
+}
+
 // The send box does not scroll: what is typed or pasted is taken only as far as it fits the
 // box's visible width, as the Windows edit does. A text set by a program (an assistive tool
 // through the accessibility bus) arrives with no input event and is kept whole.
@@ -61,13 +72,29 @@ void OnSendBoxInsert(GtkEditable* editable, const gchar* text, gint length, gint
   const std::size_t at = g_utf8_offset_to_pointer(before.c_str(), *position) - before.c_str();
   const std::string inserted(text, length >= 0 ? static_cast<std::size_t>(length) : strlen(text));
   // The longest leading part of the insertion, in whole characters, with which the text fits.
-  std::size_t fits = inserted.size();
-  while (fits > 0) {
-    const std::string candidate =
-        before.substr(0, at) + inserted.substr(0, fits) + before.substr(at);
-    if (TextWidth(GTK_WIDGET(edit), candidate.c_str()) < area.width) break;
-    fits = g_utf8_find_prev_char(inserted.c_str(), inserted.c_str() + fits) - inserted.c_str();
+  // A longer part is never narrower, so the part is found by doubling from one character and
+  // then halving the gap: a paste of any length costs a few layouts of about what fits, where
+  // laying out every shorter part in turn froze the window for minutes.
+  const glong count = g_utf8_strlen(inserted.c_str(), static_cast<gssize>(inserted.size()));
+  glong fitting = 0;           // the longest part known to fit (none: nothing is put in)
+  glong too_long = count + 1;  // the shortest part known not to fit
+  for (glong tried = 1; fitting < count && too_long > count; tried *= 2) {
+    const glong part = std::min(tried, count);
+    if (FitsWith(edit, area.width, before, at, inserted, part)) {
+      fitting = part;
+    } else {
+      too_long = part;
+    }
   }
+  while (too_long - fitting > 1) {
+    const glong part = fitting + (too_long - fitting) / 2;
+    if (FitsWith(edit, area.width, before, at, inserted, part)) {
+      fitting = part;
+    } else {
+      too_long = part;
+    }
+  }
+  const std::size_t fits = g_utf8_offset_to_pointer(inserted.c_str(), fitting) - inserted.c_str();
   if (fits == inserted.size()) return;
   g_signal_stop_emission_by_name(editable, "insert-text");
   if (fits == 0) return;
