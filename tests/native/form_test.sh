@@ -119,6 +119,63 @@ typing_stops_at_width() {
   [ "$kept" -gt 10 ] && [ "$kept" -lt 60 ] && [ "$sent" = "$(printf '%s\r' "${typed:0:kept}" | hex)" ]
 }
 
+# paste TEXT: TEXT put in with Ctrl+V from the clipboard of another program, which holds it
+# until the next paste or the end of the check.
+clipboard_pid=''
+paste() {
+  drop_clipboard
+  printf '%s' "$1" >"$work/clipboard"
+  : >"$work/clipboard.out"
+  /usr/bin/python3 -I "$native_here/clipboard.py" "$work/clipboard" >"$work/clipboard.out" &
+  clipboard_pid=$!
+  kivom_wait_for "the clipboard's holder" ready cat "$work/clipboard.out" && xdotool key ctrl+v
+}
+drop_clipboard() {
+  if [ -n "$clipboard_pid" ]; then
+    kill "$clipboard_pid" && wait "$clipboard_pid" 2>/dev/null
+  fi
+  clipboard_pid=''
+}
+
+# repeated TEXT N: TEXT N times over.
+repeated() { yes "$1" | head -n "$2" | tr -d '\n'; }
+characters() { printf '%s' "$1" | LC_ALL=C.UTF-8 wc -m; }
+
+# The caret put at the end of TEXT in the send box, KEYS then pressed.
+caret_in() {
+  probe set "$KIVOM_SEND_BOX" "$1" && kivom_click_into probe "$KIVOM_SEND_BOX" &&
+    xdotool key End ${2:+"$2"}
+}
+
+# A paste is cut where typing the same characters one by one stops: at the longest leading part,
+# in whole characters, with which the text fits the box's visible width, however long the paste;
+# the window answers at once after it. Each row: the box's text, the keys that place the caret,
+# the character, how many are typed and how many pasted.
+pastes_cut_where_typing_stops() {
+  local before keys character typed pasted requests kept status=0
+  kivom_bind_keys 漢 || return 1
+  while IFS='|' read -r before keys character typed pasted; do
+    requests=$(peer_count request)
+    caret_in "$before" "$keys" &&
+      xdotool type --delay "$KIVOM_KEY_DELAY_MS" "$(repeated "$character" "$typed")" &&
+      kivom_click probe "$KIVOM_START_BUTTON" &&
+      kivom_wait_for "the peer's count of requests" $((requests + 1)) peer_count request &&
+      kept=$(probe text "$KIVOM_SEND_BOX") || { status=1; break; }
+    echo "  '$before' with $typed $character typed at the caret: $(characters "$kept") characters"
+    [ "$(characters "$kept")" -lt $(($(characters "$before") + typed)) ] &&
+      caret_in "$before" "$keys" && paste "$(repeated "$character" "$pasted")" &&
+      kivom_wait_for "the send box after a paste of $pasted $character" "$kept" \
+        probe text "$KIVOM_SEND_BOX" || { status=1; break; }
+  done <<'EOF_PASTES'
+||m|40|60
+||漢|30|40
+||m|40|100000
+AB|Left|m|40|60
+EOF_PASTES
+  drop_clipboard
+  return $status
+}
+
 japanese_typed_and_shown() {
   local text='テスト 漢字'
   kivom_bind_keys "$text" && probe set "$KIVOM_SEND_BOX" "" &&
@@ -168,6 +225,8 @@ check "the device sees 9600 8N1 without flow control at the request" line_settin
 check "Return starts nothing; the space bar on the button does" keys_that_start_an_exchange
 check "typing stops at the send box's visible width" typing_stops_at_width
 check "a Japanese text typed is sent in Shift-JIS and shown again" japanese_typed_and_shown
+check "a paste is cut where typing stops, at the caret, however long it is" \
+  pastes_cut_where_typing_stops
 check "closing the window ends kivom with exit code 0" close_kivom
 start_peer
 start_kivom
