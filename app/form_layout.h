@@ -65,6 +65,13 @@ constexpr char kStartButtonText[] =
     "\x92\xca\x90M\x83"
     "e\x83X\x83g\x8aJ\x8en";  // 通信テスト開始
 
+// What the Linux build gives a screen reader: the reply box's description, and what is spoken
+// at the end of an exchange in which nothing came back.
+constexpr char kReceiveEditDescription[] =  // 通信相手から返ってきた文字: the text that came back
+    "\x92\xca\x90M\x91\x8a\x8e\xe8\x82\xa9\x82\xe7\x95\xd4\x82\xc1\x82\xc4\x82\xab\x82\xbd\x95\xb6"
+    "\x8e\x9a";
+constexpr char kNoReplyText[] = "\x8e\xf3\x90M\x82\xc8\x82\xb5";  // 受信なし: nothing received
+
 // In id order, the order in which they are created and given their texts.
 constexpr ControlSpec kControls[] = {
     {TransmitEdit, ControlKind::kEdit, kClientEdge, 95, 65, 239, 83, "", ""},
