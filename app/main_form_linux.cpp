@@ -103,8 +103,21 @@ void OnSendBoxInsert(GtkEditable* editable, const gchar* text, gint length, gint
   g_signal_handlers_unblock_by_func(editable, reinterpret_cast<gpointer>(OnSendBoxInsert), nullptr);
 }
 
+// Tells a screen reader what the exchange brought: the reply box's new text is not read out
+// while the focus is on the button, and the focus stays there for the next press. What is
+// spoken leaves out the reply's line end; the box keeps it.
+void AnnounceReply() {
+  GtkWidget* reply = FindControl(ReceiveEdit);
+  const std::string shown(gtk_entry_get_text(GTK_ENTRY(reply)));
+  std::string spoken = shown.substr(0, shown.find_last_not_of("\r\n") + 1);
+  if (shown.empty()) spoken = kivom_text::Utf8FromShiftJis(kNoReplyText);
+  if (spoken.empty()) spoken = shown;  // a line end alone: the reader says what it makes of it
+  g_signal_emit_by_name(gtk_widget_get_accessible(reply), "announcement", spoken.c_str());
+}
+
 gboolean RunExchange(gpointer) {
   SerialTestExchange();
+  AnnounceReply();
   return G_SOURCE_REMOVE;
 }
 
