@@ -163,6 +163,11 @@ void CreateForm() {
   g_signal_connect(FindControl(StartButton), "clicked", G_CALLBACK(OnStartClicked), nullptr);
   g_signal_connect(FindControl(StartButton), "key-press-event", G_CALLBACK(OnStartKey), nullptr);
   FormLoad();
+  // A screen reader names the window by its title, "kivom"; the title label says what it is.
+  atk_object_set_description(gtk_widget_get_accessible(MainWindowHandle),
+                             gtk_label_get_text(GTK_LABEL(FindControl(TitleLabel))));
+  atk_object_set_description(gtk_widget_get_accessible(FindControl(ReceiveEdit)),
+                             kivom_text::Utf8FromShiftJis(kReceiveEditDescription).c_str());
 }
 
 void FormLoad() {
