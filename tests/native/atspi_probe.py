@@ -9,6 +9,9 @@ the accessibility bus (AT-SPI), as tools/kivom-probe does for the Windows build.
                handler has run
   focus [ID]   the id of the control that has the keyboard focus (0: none), once control ID
                exists
+  description [ID]  the accessible description of control ID, or of the window
+  heard ID     does the click action of button ID and prints the text of the first announcement
+               kivom makes after it (AT-SPI's object:announcement), as a screen reader hears it
   message      the text of the message dialog kivom shows, once one is shown
   dismiss      presses the OK button of that dialog and returns at once
   pid          the process id of the kivom that has the window
@@ -53,7 +56,8 @@ class NotYet(Exception):
 def usage():
     sys.stderr.write("usage: atspi_probe.py [--pid PID] center|text|press ID\n"
                      "       atspi_probe.py [--pid PID] set ID TEXT\n"
-                     "       atspi_probe.py [--pid PID] focus [ID]\n"
+                     "       atspi_probe.py [--pid PID] focus|description [ID]\n"
+                     "       atspi_probe.py [--pid PID] heard ID\n"
                      "       atspi_probe.py [--pid PID] message|dismiss|pid\n")
     sys.exit(2)
 
@@ -163,16 +167,22 @@ def pick(candidates, test, fallback):
     return next((c for c in candidates if test(c)), fallback)
 
 
-def form_controls(pid):
-    """The six controls of kivom's window, by control id."""
+def the_form(pid):
+    """kivom's application and its window."""
     app = the_app(pid)
     forms = [w for w in children(app) if w.get_role() == Atspi.Role.FRAME and
              w.get_name() == FORM_TITLE]
     if not forms:
         windows = [f"{w.get_role_name()} {w.get_name()!r}" for w in children(app)]
         raise NotYet(f"kivom's windows: {', '.join(windows) or 'none'}")
+    return app, forms[0]
+
+
+def form_controls(pid):
+    """The six controls of kivom's window, by control id."""
+    app, form = the_form(pid)
     entries, labels, buttons = [], [], []
-    for accessible in descendants(forms[0]):
+    for accessible in descendants(form):
         role = accessible.get_role()
         if role in ENTRY_ROLES and has_interface(accessible, "EditableText"):
             entries.append(accessible)
@@ -242,6 +252,37 @@ def do_action_without_waiting(accessible, wanted):
     bus.send_message(message, Gio.DBusSendMessageFlags.NONE)
     bus.flush_sync(None)
     bus.close_sync(None)
+
+
+def heard_after(pid, press):
+    """press(), then the text of the first announcement kivom makes, once one comes. The listener
+    is registered before the press: the registry tells kivom of it before it answers, so kivom
+    knows of it before the press's request reaches it."""
+    said = []
+    loop = GLib.MainLoop()
+
+    def on_announcement(event):
+        try:
+            app = event.source.get_application()
+            ours = app.get_name() == APP_NAME and (pid is None or app.get_process_id() == pid)
+        except GLib.Error:
+            return  # an application ending
+        if ours and not said:
+            said.append(event.any_data)
+            loop.quit()
+
+    listener = Atspi.EventListener.new(on_announcement)
+    listener.register("object:announcement")
+    press()
+    seconds = float(os.environ.get("KIVOM_WAIT_SECONDS", "30"))
+    GLib.timeout_add(int(seconds * 1000), loop.quit)
+    loop.run()
+    listener.deregister("object:announcement")
+    if not said:
+        sys.stderr.write(f"atspi_probe: awaited an announcement of kivom for {seconds:g} s; "
+                         "heard none\n")
+        sys.exit(1)
+    return said[0]
 
 
 def find_accessibility_bus():
@@ -321,13 +362,13 @@ def main(arguments):
                  lambda: do_action_without_waiting(dialog_ok(the_dialog(pid)), "click"))
         return 0
 
-    if command == "focus" and not operands:
+    if command in ("focus", "description") and not operands:
         wanted = None
     elif command == "set" and len(operands) == 2 or command != "set" and len(operands) == 1:
         wanted = ids[control_id(operands[0])]
     else:
         usage()
-    if command not in ("center", "text", "set", "press", "focus"):
+    if command not in ("center", "text", "set", "press", "focus", "description", "heard"):
         usage()
     what = f"control {names_to_ids[wanted]} ({wanted}) in the window {FORM_TITLE!r}" if wanted \
         else f"the window {FORM_TITLE!r}"
@@ -359,6 +400,14 @@ def main(arguments):
         wait(f"the text {text!r} in {what}", set_text)
     elif command == "press":
         wait(f"the click of {what}", lambda: do_action_without_waiting(control(), "click"))
+    elif command == "description":
+        write_text(wait(f"the description of {what}",
+                        lambda: (control() or the_form(pid)[1]).get_description()))
+    elif command == "heard":
+        button = wait(what, control)
+        write_text(heard_after(pid, lambda: wait(f"the click of {what}",
+                                                 lambda: do_action_without_waiting(button,
+                                                                                   "click"))))
     else:
         def focused():
             controls = form_controls(pid)[1]

@@ -185,6 +185,40 @@ japanese_typed_and_shown() {
     [ "$(probe text "$KIVOM_REPLY_BOX")" = "$text"$'\r' ]
 }
 
+# A text of the form (NAME in app/form_layout.h, Shift-JIS there) in UTF-8.
+form_text() {
+  printf '%b' "$(awk -v name="$1" '$0 ~ "constexpr char " name "\\[\\]" { on = 1 }
+    on { while (match($0, /"[^"]*"/)) { printf "%s", substr($0, RSTART + 1, RLENGTH - 2)
+      $0 = substr($0, RSTART + RLENGTH) } }
+    on && /;/ { exit }' "$layout")" | iconv -f CP932 -t UTF-8
+}
+
+descriptions_are_the_forms() {
+  [ "$(probe description)" = "$(probe text 1004)" ] &&
+    [ "$(probe description "$KIVOM_REPLY_BOX")" = "$(form_text kReceiveEditDescription)" ]
+}
+
+# The end of an exchange is announced to a screen reader with the focus left on the button: the
+# reply without its line end, or the form's word for nothing received. Each row: the peer's
+# answer, the text sent, what is heard (empty: that word).
+exchange_end_is_announced() {
+  local answer sent expected heard closes
+  closes=$(peer_count close)
+  kivom_click_into probe "$KIVOM_START_BUTTON" &&
+    kivom_wait_for "the peer's count of closes of the line" $((closes + 1)) peer_count close ||
+    return 1
+  while IFS='|' read -r answer sent expected; do
+    peer_answers "$answer" && probe set "$KIVOM_SEND_BOX" "$sent" &&
+      heard=$(probe heard "$KIVOM_START_BUTTON") || return 1
+    echo "  $answer: heard '$heard'"
+    [ "$heard" = "${expected:-$(form_text kNoReplyText)}" ] &&
+      kivom_wait_for "the control with the focus" "$KIVOM_START_BUTTON" probe focus || return 1
+  done <<'EOF_REPLIES'
+--echo|応答 OK|応答 OK
+--silent|x|
+EOF_REPLIES
+}
+
 # A line that has gone: the message with no owner, the form still answering while it is open,
 # and exit code 0 once it is closed, without a byte reaching anything.
 line_gone_is_reported() {
@@ -227,6 +261,10 @@ check "typing stops at the send box's visible width" typing_stops_at_width
 check "a Japanese text typed is sent in Shift-JIS and shown again" japanese_typed_and_shown
 check "a paste is cut where typing stops, at the caret, however long it is" \
   pastes_cut_where_typing_stops
+check "the window's description is the title's text; the reply box's says what it holds" \
+  descriptions_are_the_forms
+check "an exchange's end is announced, the reply without its line end, the focus kept" \
+  exchange_end_is_announced
 check "closing the window ends kivom with exit code 0" close_kivom
 start_peer
 start_kivom
