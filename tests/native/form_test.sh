@@ -119,10 +119,10 @@ typing_stops_at_width() {
   [ "$kept" -gt 10 ] && [ "$kept" -lt 60 ] && [ "$sent" = "$(printf '%s\r' "${typed:0:kept}" | hex)" ]
 }
 
-# paste TEXT: TEXT put in with Ctrl+V from the clipboard of another program, which holds it
+# paste_keys TEXT: TEXT put in with Ctrl+V from the clipboard of another program, which holds it
 # until the next paste or the end of the check.
 clipboard_pid=''
-paste() {
+paste_keys() {
   drop_clipboard
   printf '%s' "$1" >"$work/clipboard"
   : >"$work/clipboard.out"
@@ -163,7 +163,7 @@ pastes_cut_where_typing_stops() {
       kept=$(probe text "$KIVOM_SEND_BOX") || { status=1; break; }
     echo "  '$before' with $typed $character typed at the caret: $(characters "$kept") characters"
     [ "$(characters "$kept")" -lt $(($(characters "$before") + typed)) ] &&
-      caret_in "$before" "$keys" && paste "$(repeated "$character" "$pasted")" &&
+      caret_in "$before" "$keys" && paste_keys "$(repeated "$character" "$pasted")" &&
       kivom_wait_for "the send box after a paste of $pasted $character" "$kept" \
         probe text "$KIVOM_SEND_BOX" || { status=1; break; }
   done <<'EOF_PASTES'
