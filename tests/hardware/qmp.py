@@ -1,16 +1,34 @@
 #!/usr/bin/python3
 """Commands to a QEMU through its QMP socket, one after another; each must succeed.
 
-  qmp.py SOCKET COMMAND [JSON-ARGUMENTS] [-- COMMAND [JSON-ARGUMENTS]]...
+  qmp.py SOCKET [--when FILE TEXT] COMMAND [JSON-ARGUMENTS] [-- COMMAND [JSON-ARGUMENTS]]...
 
+--when sends the commands only once FILE holds TEXT, looked for every millisecond on a
+connection made beforehand: what the guest does next must not run on meanwhile.
 Prints each reply's "return"; exit code 1 with QEMU's error, or when the socket does not answer
-within the deadline.
+or TEXT does not come within the deadline.
 """
 import json
 import socket
 import sys
+import time
 
 DEADLINE_SECONDS = 30
+POLL_SECONDS = 0.001
+
+
+def await_text(path, text):
+    deadline = time.monotonic() + DEADLINE_SECONDS
+    while True:
+        try:
+            with open(path, encoding="utf-8", errors="replace") as watched:
+                if text in watched.read():
+                    return
+        except FileNotFoundError:
+            pass
+        if time.monotonic() > deadline:
+            sys.exit(f"qmp: awaited '{text}' in {path} for {DEADLINE_SECONDS} s; it did not come")
+        time.sleep(POLL_SECONDS)
 
 
 def replies(stream):
@@ -24,8 +42,12 @@ def replies(stream):
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
+    words = sys.argv[2:]
+    when = None
+    if words[:1] == ["--when"]:
+        when, words = words[1:3], words[3:]
     commands, current = [], []
-    for word in sys.argv[2:] + ["--"]:
+    for word in words + ["--"]:
         if word == "--":
             if current:
                 commands.append((current[0], json.loads(current[1]) if len(current) > 1 else {}))
@@ -39,6 +61,9 @@ def main():
         answers = replies(stream)
         next(answers)  # the greeting
         for name, arguments in [("qmp_capabilities", {})] + commands:
+            if when and name != "qmp_capabilities":
+                await_text(*when)
+                when = None
             monitor.sendall(json.dumps({"execute": name, "arguments": arguments}).encode() + b"\n")
             reply = next(answers)
             if "error" in reply:
