@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -19,37 +20,180 @@ constexpr char kLockPrefix[] = "LCK..";
 constexpr char kDevicePrefix[] = "/dev/";
 constexpr mode_t kLockFileMode = 0644;
 constexpr int kLockFileBytes = 11;  // the PID as ten characters, right-aligned, and a newline
+constexpr int kLockTextMost = 32;   // longer than any lock file in that form
+// A stale lock that comes back between attempts is someone else's retry loop: give up then.
+constexpr int kLockAttempts = 3;
 
-// The PID a lock file names, 0 when it names none.
-pid_t LockFilePid(const char* lockPath) {
-  const int fd = open(lockPath, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  char text[32] = {};
-  const ssize_t n = read(fd, text, sizeof text - 1);
-  close(fd);
-  const long pid = n > 0 ? strtol(text, nullptr, 10) : 0;
-  return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+enum class LockKind { kNone, kLive, kStale, kNotALockFile };
+
+struct LockFileSeen {
+  LockKind kind;
+  pid_t pid;
+  dev_t device;  // the file's identity, to tell it from one written in its place
+  ino_t inode;
+  const char* what;  // for kNotALockFile: what stands there instead
+};
+
+// The PID of a lock file's text: spaces, the digits, a newline at most. 0 when the text is not
+// in that form.
+pid_t ParseLockText(const char* text, ssize_t length) {
+  ssize_t at = 0;
+  while (at < length && text[at] == ' ') ++at;
+  long pid = 0;
+  const ssize_t digits = at;
+  while (at < length && text[at] >= '0' && text[at] <= '9' && pid <= INT_MAX) {
+    pid = pid * 10 + (text[at++] - '0');
+  }
+  if (at == digits || pid <= 0 || pid > INT_MAX) return 0;
+  if (at < length && text[at] == '\n') ++at;
+  return at == length ? static_cast<pid_t>(pid) : 0;
 }
 
-enum class LockFile { kRefused, kWritten, kNotWritable };
-
-// Honours a live lock file, removes a stale one and writes this program's own.
-LockFile TakeLockFile(const char* lockPath) {
-  if (LockHolder(lockPath) != 0) return LockFile::kRefused;
-  unlink(lockPath);  // stale, or none
-  const int fd = open(lockPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kLockFileMode);
-  if (fd < 0 && errno == EEXIST) {
-    // Taken meanwhile by a live holder; or stale but another user's, which this one may not
-    // remove from the sticky folder: it holds nothing, so it is only checked.
-    return LockHolder(lockPath) != 0 ? LockFile::kRefused : LockFile::kNotWritable;
+// What stands at a lock path, read without following a link and without blocking (a FIFO
+// placed there must not hang the program); only a regular file is opened.
+LockFileSeen LockFileAt(const char* lockPath) {
+  LockFileSeen seen = {LockKind::kNotALockFile, 0, 0, 0, "unreadable"};
+  struct stat st = {};
+  if (lstat(lockPath, &st) != 0) {
+    if (errno == ENOENT) seen.kind = LockKind::kNone;
+    return seen;
   }
-  if (fd < 0) return LockFile::kNotWritable;
-  char text[32];  // room for any PID
-  snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
-  const bool written = write(fd, text, kLockFileBytes) == kLockFileBytes;
+  if (!S_ISREG(st.st_mode)) {
+    seen.what = S_ISLNK(st.st_mode)    ? "a symbolic link"
+                : S_ISFIFO(st.st_mode) ? "a FIFO"
+                : S_ISDIR(st.st_mode)  ? "a folder"
+                                       : "a device or socket";
+    return seen;
+  }
+  const int fd = open(lockPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) seen.kind = LockKind::kNone;
+    return seen;
+  }
+  char text[kLockTextMost] = {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const ssize_t n = regular ? read(fd, text, sizeof text) : -1;
   close(fd);
-  if (!written) unlink(lockPath);
-  return written ? LockFile::kWritten : LockFile::kNotWritable;
+  seen.pid = n > 0 && n < kLockTextMost ? ParseLockText(text, n) : 0;
+  if (seen.pid == 0) {
+    seen.what = regular ? "a file not in the lock format" : "not a regular file";
+    return seen;
+  }
+  seen.kind = Alive(seen.pid) ? LockKind::kLive : LockKind::kStale;
+  seen.device = st.st_dev;
+  seen.inode = st.st_ino;
+  return seen;
+}
+
+// Said once a run: the user may want to remove it, kivom never does.
+void SayNotALockFile(const char* lockPath, const char* what) {
+  static bool said = false;
+  if (said) return;
+  said = true;
+  fprintf(stderr, "kivom: %s is %s, not a lock file: kivom leaves it alone and writes none\n",
+          lockPath, what);
+}
+
+// This program's lock file under a name of its own, to be linked into place whole.
+bool WriteOwnLock(const char* path, pid_t owner) {
+  unlink(path);  // left by an earlier run with the same PID: the name is this PID's
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+  if (fd < 0) return false;
+  char text[kLockTextMost];
+  snprintf(text, sizeof text, "%10ld\n", static_cast<long>(owner));
+  const bool written =
+      fchmod(fd, kLockFileMode) == 0 && write(fd, text, kLockFileBytes) == kLockFileBytes;
+  close(fd);
+  if (!written) unlink(path);
+  return written;
+}
+
+// Moves a stale lock aside, then removes it only if what was moved is the file found stale; a
+// lock written in its place meanwhile is put back. True when the place is free.
+bool RemoveStaleLock(const char* lockPath, const LockFileSeen& stale, const char* aside) {
+  if (rename(lockPath, aside) != 0) return errno == ENOENT;  // another user's may not be moved
+  const LockFileSeen moved = LockFileAt(aside);
+  const bool same =
+      moved.kind == LockKind::kStale && moved.device == stale.device && moved.inode == stale.inode;
+  if (!same) link(aside, lockPath);
+  unlink(aside);
+  return same;
+}
+
+enum class LockFile { kWritten, kRefused, kNotWritten };
+
+// Honours a live lock file, replaces a stale one and writes this program's own.
+LockFile WriteLockFile(const HeldPort& held) {
+  char own[PATH_MAX];
+  char aside[PATH_MAX];
+  snprintf(own, sizeof own, "%s/LTMP.%ld", kLockDirectory, static_cast<long>(held.owner));
+  snprintf(aside, sizeof aside, "%s/LTMP.%ld.stale", kLockDirectory, static_cast<long>(held.owner));
+  if (!WriteOwnLock(own, held.owner)) return LockFile::kNotWritten;
+  LockFile result = LockFile::kNotWritten;
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    if (link(own, held.lockPath) == 0) {
+      result = LockFile::kWritten;
+      break;
+    }
+    if (errno != EEXIST) break;
+    const LockFileSeen seen = LockFileAt(held.lockPath);
+    if (seen.kind == LockKind::kLive) {
+      result = LockFile::kRefused;
+      break;
+    }
+    if (seen.kind == LockKind::kNotALockFile) {
+      SayNotALockFile(held.lockPath, seen.what);
+      break;
+    }
+    // Stale, but another user's in the sticky folder: it holds nothing, so it is only checked.
+    if (seen.kind == LockKind::kStale && !RemoveStaleLock(held.lockPath, seen, aside)) {
+      if (LockHolder(held.lockPath) != 0) result = LockFile::kRefused;
+      break;
+    }
+  }
+  unlink(own);
+  return result;
+}
+
+// Whether a program other than this one may hold the device of `fd`. A process whose
+// descriptors cannot be read counts as one where `unreadableCounts`.
+bool OthersMayHold(int fd, bool unreadableCounts) {
+  struct stat st = {};
+  if (fstat(fd, &st) != 0) return true;
+  pid_t holder = 0;
+  int unreadable = 0;
+  const int found = Holders(st.st_rdev, &holder, 1, unreadableCounts ? &unreadable : nullptr);
+  return found != 0 || unreadable != 0;
+}
+
+// What this program and its keeper do to give the port back.
+void ReleasePort(int fd, const HeldPort& held) {
+  if (held.rs485Changed) ioctl(fd, TIOCSRS485, &held.rs485Found);
+  // A pseudo-terminal keeps the flag while its other side is open; a flag set meanwhile by
+  // another opener is that opener's.
+  if (held.exclusiveSet && !OthersMayHold(fd, false)) ioctl(fd, TIOCNXCL);
+  flock(fd, LOCK_UN);
+  if (held.lockWritten && LockFileAt(held.lockPath).pid == held.owner) unlink(held.lockPath);
+}
+
+// Closes every descriptor but `a` and `b`.
+void CloseAllBut(int a, int b) {
+  const unsigned low = static_cast<unsigned>(a < b ? a : b);
+  const unsigned high = static_cast<unsigned>(a < b ? b : a);
+  if (low > 0) close_range(0, low - 1, 0);
+  if (high > low + 1) close_range(low + 1, high - 1, 0);
+  close_range(high + 1, ~0U, 0);
+}
+
+void StopGuard(HeldPort& held) {
+  if (held.keeper <= 0) return;
+  const char done = 1;
+  if (write(held.keeperPipe, &done, 1) != 1) kill(held.keeper, SIGKILL);
+  close(held.keeperPipe);
+  while (waitpid(held.keeper, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  held.keeper = 0;
+  held.keeperPipe = -1;
 }
 
 }  // namespace
@@ -67,8 +211,8 @@ void LockPathOf(const char* device, char (&lockPath)[PATH_MAX]) {
 }
 
 pid_t LockHolder(const char* lockPath) {
-  const pid_t pid = LockFilePid(lockPath);
-  return Alive(pid) ? pid : 0;
+  const LockFileSeen seen = LockFileAt(lockPath);
+  return seen.kind == LockKind::kLive ? seen.pid : 0;
 }
 
 bool Alive(pid_t pid) {
@@ -85,7 +229,7 @@ bool Alive(pid_t pid) {
   return nameEnd == nullptr || nameEnd[1] != ' ' || (nameEnd[2] != 'Z' && nameEnd[2] != 'X');
 }
 
-int Holders(dev_t device, pid_t* pids, int most) {
+int Holders(dev_t device, pid_t* pids, int most, int* unreadable) {
   DIR* processes = opendir("/proc");
   if (processes == nullptr) return -1;
   int found = 0;
@@ -97,7 +241,10 @@ int Holders(dev_t device, pid_t* pids, int most) {
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/fd", pid);
     DIR* fds = opendir(path);
-    if (fds == nullptr) continue;
+    if (fds == nullptr) {
+      if (unreadable != nullptr && errno == EACCES) ++*unreadable;
+      continue;
+    }
     bool holds = false;
     for (dirent* fd = readdir(fds); fd != nullptr && !holds; fd = readdir(fds)) {
       if (fd->d_name[0] == '.') continue;
@@ -112,28 +259,69 @@ int Holders(dev_t device, pid_t* pids, int most) {
   return found;
 }
 
-bool TakePort(int fd, const char* device, HeldPort& held) {
-  held.lockPath[0] = '\0';
+bool PortLooksFree(const char* device, HeldPort& held) {
+  memset(&held, 0, sizeof held);
+  held.owner = getpid();
+  held.keeperPipe = -1;
+  LockPathOf(device, held.lockPath);
+  const LockFileSeen seen = LockFileAt(held.lockPath);
+  if (seen.kind == LockKind::kLive) return false;
+  if (seen.kind == LockKind::kNotALockFile) SayNotALockFile(held.lockPath, seen.what);
+  // A program that opened the device without any lock shares the line all the same.
+  struct stat st = {};
+  pid_t holder = 0;
+  return stat(device, &st) != 0 || !S_ISCHR(st.st_mode) || Holders(st.st_rdev, &holder, 1) <= 0;
+}
+
+bool ClaimPort(int fd) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
   int exclusive = 0;
-  struct stat st = {};
   if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-    pid_t holder = 0;
-    // A holder that cannot be ruled out is taken to hold the flag.
-    if (fstat(fd, &st) != 0 || Holders(st.st_rdev, &holder, 1) != 0) return false;
+    if (OthersMayHold(fd, true)) return false;
     ioctl(fd, TIOCNXCL);  // left by a holder that has gone
   }
-  LockPathOf(device, held.lockPath);
-  const LockFile lockFile = TakeLockFile(held.lockPath);
-  if (lockFile != LockFile::kWritten) held.lockPath[0] = '\0';
-  if (lockFile == LockFile::kRefused) return false;
-  ioctl(fd, TIOCEXCL);
   return true;
 }
 
+bool LockPort(int fd, HeldPort& held) {
+  held.exclusiveSet = ioctl(fd, TIOCEXCL) == 0;
+  const LockFile lockFile = WriteLockFile(held);
+  held.lockWritten = lockFile == LockFile::kWritten;
+  return lockFile != LockFile::kRefused;
+}
+
+void GuardPort(int fd, HeldPort& held) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return;
+  const pid_t keeper = fork();
+  if (keeper == 0) {
+    // The keeper waits for a word from this program, which comes unless it died; the signals
+    // that end the program gracefully are the program's to answer.
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGINT, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+    CloseAllBut(fd, ends[0]);
+    char done = 0;
+    ssize_t n = 0;
+    do {
+      n = read(ends[0], &done, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) ReleasePort(fd, held);
+    _exit(0);  // its close of the port, the last one after the program's death, drops the lines
+  }
+  close(ends[0]);
+  if (keeper < 0) {
+    close(ends[1]);
+    return;
+  }
+  held.keeper = keeper;
+  held.keeperPipe = ends[1];
+}
+
 void GivePortBack(int fd, HeldPort& held) {
-  ioctl(fd, TIOCNXCL);  // a pseudo-terminal keeps the flag while its other side is open
-  flock(fd, LOCK_UN);
-  if (held.lockPath[0] != '\0' && LockFilePid(held.lockPath) == getpid()) unlink(held.lockPath);
-  held.lockPath[0] = '\0';
+  StopGuard(held);
+  ReleasePort(fd, held);
+  held.lockWritten = false;
+  held.exclusiveSet = false;
+  held.rs485Changed = false;
 }

@@ -1,24 +1,51 @@
 // A serial device held for one program alone, as Linux's own serial programs expect: the
 // flock that picocom and pyserial's exclusive=True take, the terminal's exclusive flag and the
 // UUCP lock file /run/lock/LCK..NAME.
+//
+// The kernel raises DTR and RTS inside every open of the device, so the steps are ordered to
+// keep that moment short and to spare a holder's line: what can refuse without an open comes
+// before it (PortLooksFree), only the flock and the exclusive flag between the open and the drop
+// of the lines (ClaimPort), the lock file after the drop (LockPort).
 #pragma once
 
 #include <limits.h>
+#include <linux/serial.h>
 #include <sys/types.h>
 
 struct HeldPort {
-  char lockPath[PATH_MAX];  // the lock file this program wrote; empty when it wrote none
+  char lockPath[PATH_MAX];  // the device's lock file
+  bool lockWritten;         // this program's own lock file stands there
+  bool exclusiveSet;        // this program set the terminal's exclusive flag
+  pid_t owner;              // this program, as its lock file names it
+  pid_t keeper;             // the child that gives the port back should this program die
+  int keeperPipe;           // closed without a word by this program's death
+  bool rs485Changed;        // the driver's RS-485 mode was changed: rs485Found puts it back
+  serial_rs485 rs485Found;
 };
 
-// Takes the device for `fd`, just opened from `device`: flock(LOCK_EX | LOCK_NB); refused while
-// another opener holds the exclusive flag (root's opens pass the kernel's own check), a flag
-// whose holder has gone is cleared; refused while a live process owns the lock file, a stale one
-// is removed and this program's own written (only checked where /run/lock is not writable);
-// then TIOCEXCL. False when refused, with nothing left taken but the flock, which goes with the
-// descriptor.
-bool TakePort(int fd, const char* device, HeldPort& held);
+// Before the open: refused while a live process owns the lock file or another program has the
+// device open (of the processes this user may look into). A lock path that holds something
+// other than a lock file is said once on standard error and otherwise left alone.
+bool PortLooksFree(const char* device, HeldPort& held);
 
-// Undoes TakePort before the descriptor is closed: TIOCNXCL, the flock, the lock file.
+// Just after the open of `fd`: flock(LOCK_EX | LOCK_NB), then the exclusive flag: refused
+// while another opener may hold it (root's opens pass the kernel's own check; a process whose
+// descriptors cannot be read may be that opener); a flag whose holder has gone is cleared.
+// Nothing is left taken on a refusal but the flock, which goes with the descriptor.
+bool ClaimPort(int fd);
+
+// Once the lines are down: TIOCEXCL and this program's lock file, which replaces a stale one
+// without a moment in which a live one could be removed. False when a live lock appeared
+// meanwhile; the caller then gives the port back.
+bool LockPort(int fd, HeldPort& held);
+
+// From here until GivePortBack, should this program die (SIGKILL), a child process gives the
+// port back for it: the RS-485 mode as found, the exclusive flag, the lock file; its close,
+// the last, then drops DTR and RTS (HUPCL).
+void GuardPort(int fd, HeldPort& held);
+
+// Undoes the above before the descriptor is closed: the guard, TIOCNXCL where this program
+// set the flag and no other program has the device open, the flock, the lock file.
 void GivePortBack(int fd, HeldPort& held);
 
 // /run/lock/LCK..NAME for a device: NAME is its real path below /dev, '/' written as '_'.
@@ -32,5 +59,6 @@ bool Alive(pid_t pid);
 
 // The processes other than this one that have the character device `device` open, as far as
 // /proc shows: up to `most` of them into `pids`. Returns how many were found; -1 when /proc
-// cannot be read.
-int Holders(dev_t device, pid_t* pids, int most);
+// cannot be read. Processes whose descriptors this user may not read are counted into
+// `*unreadable` where it is given.
+int Holders(dev_t device, pid_t* pids, int most, int* unreadable = nullptr);

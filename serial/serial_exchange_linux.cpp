@@ -21,14 +21,16 @@
 // The port and its configuration records, kept between exchanges.
 int PortHandle;  // the last value the open returned, also after the close
 termios PortSettings;
-serial_rs485 PortRs485;       // the kernel's RS-485 mode as this program sets it
-serial_rs485 PortRs485Found;  // as the driver had it, put back at the close
-HeldPort PortHold;
+serial_rs485 PortRs485;  // the kernel's RS-485 mode as this program sets it
+HeldPort PortHold;       // with the mode as the driver had it, put back at the close
 
 namespace {
 
 constexpr speed_t kLineSpeed = B9600;
 static_assert(kBaudRate == 9600, "kLineSpeed is the termios form of kBaudRate");
+// How often the transmitter is asked whether it is empty, so that RTS drops close behind the
+// last stop bit (a tenth of a byte's time on the wire).
+constexpr long kTransmitterPollNs = 100 * 1000;
 
 // Whether the driver raises RTS while sending (its RS-485 mode); if not, the exchange raises
 // and drops it itself. Set by ConfigureLine for the port just opened.
@@ -55,53 +57,79 @@ int RemainingMs(double deadlineMs) {
   runtime::EndProgram();
 }
 
-// The device, opened for this program alone; -1 when it cannot be had.
+// The device, opened for this program alone; -1 when it cannot be had. Linux raises DTR and
+// RTS inside every open while the line's speed is not 0, so they are dropped at once: only the
+// flock and the exclusive flag come between, and what can refuse without an open comes before.
 int OpenPort() {
+  if (!PortLooksFree(PortDevice, PortHold)) return -1;
   const int fd = open(PortDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (TakePort(fd, PortDevice, PortHold)) return fd;
+  if (!ClaimPort(fd)) {
+    close(fd);
+    return -1;
+  }
+  const int lines = TIOCM_DTR | TIOCM_RTS;
+  ioctl(fd, TIOCMBIC, &lines);
+  if (LockPort(fd, PortHold)) return fd;
+  GivePortBack(fd, PortHold);
   close(fd);
   return -1;
 }
 
 void ConfigureLine() {
-  // DTR off at once, RTS low until the write.
-  const int lines = TIOCM_DTR | TIOCM_RTS;
-  ioctl(PortHandle, TIOCMBIC, &lines);
-
   // Raw 9600 8N1: no parity, one stop bit, no hardware or software flow control, the modem's
-  // lines ignored; every other setting off. Filled in afresh, never read back from the port.
+  // lines ignored; every other setting off but HUPCL, with which the kernel drops DTR and RTS
+  // at any last close, a killed program's too. Filled in afresh, never read back.
   memset(&PortSettings, 0, sizeof PortSettings);
-  PortSettings.c_cflag = CS8 | CREAD | CLOCAL;
+  PortSettings.c_cflag = CS8 | CREAD | CLOCAL | HUPCL;
   cfsetispeed(&PortSettings, kLineSpeed);
   cfsetospeed(&PortSettings, kLineSpeed);
   tcsetattr(PortHandle, TCSANOW, &PortSettings);
 
   // The kernel's RS-485 mode raises RTS while bytes are sent, where the driver has it.
-  memset(&PortRs485Found, 0, sizeof PortRs485Found);
-  DriverRaisesRts = ioctl(PortHandle, TIOCGRS485, &PortRs485Found) == 0;
+  serial_rs485& found = PortHold.rs485Found;
+  memset(&found, 0, sizeof found);
+  DriverRaisesRts = ioctl(PortHandle, TIOCGRS485, &found) == 0;
   if (DriverRaisesRts) {
-    PortRs485 = PortRs485Found;
-    PortRs485.flags = (PortRs485Found.flags | SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) &
+    PortRs485 = found;
+    PortRs485.flags = (found.flags | SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) &
                       ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
     PortRs485.delay_rts_before_send = 0;
     PortRs485.delay_rts_after_send = 0;
     DriverRaisesRts = ioctl(PortHandle, TIOCSRS485, &PortRs485) == 0;
+    PortHold.rs485Changed = DriverRaisesRts;
   }
+  // Everything the close undoes is taken now: from here a killed program leaves none of it.
+  GuardPort(PortHandle, PortHold);
+
+  // The exchange starts with empty queues: nothing of an earlier reply, or of what came
+  // between presses, is taken for this one's.
+  tcflush(PortHandle, TCIOFLUSH);
+}
+
+// 1 when the driver reports its transmitter empty, its FIFO and shift register included; 0
+// while it is not; -1 where the driver cannot tell (a pseudo-terminal, some USB adapters).
+int TransmitterEmpty() {
+  unsigned int status = 0;
+  if (ioctl(PortHandle, TIOCSERGETLSR, &status) != 0) return -1;
+  return (status & TIOCSER_TEMT) != 0 ? 1 : 0;
 }
 
 // Waits until the last of `count` bytes, written between `startMs` and `writtenMs`, has left
 // the transmitter, then drops RTS; never later than the write time-out after `startMs`. The
-// driver's output queue does not count the bytes in the UART's FIFO and shift register, so the
-// wire time is waited as well, counted from the write's return.
+// driver's output queue does not count the bytes in the UART's FIFO and shift register: where
+// the driver can say when those are gone, it is asked; elsewhere their wire time is waited,
+// counted from the write's return.
 void DropRtsAfterLastByte(double startMs, double writtenMs, size_t count) {
   const double wireEndMs = writtenMs + static_cast<double>(count) * kByteTimeMs;
   while (NowMs() - startMs < kWriteTotalTimeoutMs) {
     int queued = 0;
-    const bool queueEmpty = ioctl(PortHandle, TIOCOUTQ, &queued) != 0 || queued == 0;
-    if (queueEmpty && NowMs() >= wireEndMs) break;
-    const timespec oneMs = {0, 1000000};
-    nanosleep(&oneMs, nullptr);
+    if (ioctl(PortHandle, TIOCOUTQ, &queued) != 0 || queued == 0) {
+      const int empty = TransmitterEmpty();
+      if (empty == 1 || (empty < 0 && NowMs() >= wireEndMs)) break;
+    }
+    const timespec pause = {0, kTransmitterPollNs};
+    nanosleep(&pause, nullptr);
   }
   const int rts = TIOCM_RTS;
   ioctl(PortHandle, TIOCMBIC, &rts);
@@ -122,33 +150,40 @@ size_t WritePort(const char* bytes, size_t count) {
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
     pollfd port = {PortHandle, POLLOUT, 0};
-    if (RemainingMs(deadlineMs) == 0 || poll(&port, 1, RemainingMs(deadlineMs)) == 0) break;
+    const int waitMs = RemainingMs(deadlineMs);
+    if (waitMs == 0 || (poll(&port, 1, waitMs) < 0 && errno != EINTR)) break;
   }
   if (!DriverRaisesRts) DropRtsAfterLastByte(startMs, NowMs(), written);
   return written;
 }
 
 // Reads up to `limit` bytes, for at most the read time-out from now. Returns the bytes read.
+// A line that has hung up or failed (an adapter pulled out) ends the read with what came.
 size_t ReadPort(char* bytes, size_t limit) {
   const double deadlineMs = NowMs() + kReadTotalTimeoutMs;
   size_t got = 0;
+  bool readable = false;  // poll said so: a read that then finds nothing means a hang-up
   while (got < limit) {
     const ssize_t n = read(PortHandle, bytes + got, limit - got);
     if (n > 0) {
       got += static_cast<size_t>(n);
+      readable = false;
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n == 0 && readable) break;
     pollfd port = {PortHandle, POLLIN, 0};
     const int waitMs = RemainingMs(deadlineMs);
-    if (waitMs == 0 || poll(&port, 1, waitMs) <= 0) break;
-    if ((port.revents & POLLIN) == 0) break;  // hung up or failed: nothing more will come
+    if (waitMs == 0) break;
+    const int ready = poll(&port, 1, waitMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (port.revents & POLLIN) == 0) break;  // timed out, hung up or failed
+    readable = true;
   }
   return got;
 }
 
 void ClosePort() {
-  if (DriverRaisesRts) ioctl(PortHandle, TIOCSRS485, &PortRs485Found);
   GivePortBack(PortHandle, PortHold);
   close(PortHandle);
 }
