@@ -1,4 +1,6 @@
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <cstdio>
 
@@ -37,6 +39,17 @@ gboolean OnClose(GtkWidget*, GdkEvent*, gpointer) {
 
 void OnDestroy(GtkWidget*, gpointer) { FormUnload(); }
 
+constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// SIGTERM, SIGINT and SIGHUP close the window as its close button does. An exchange running
+// then ends first: the signal waits for the loop, which the exchange holds.
+gboolean OnEndSignal(gpointer) {
+  static bool closed = false;
+  if (!closed && MainWindowHandle != nullptr) gtk_widget_destroy(MainWindowHandle);
+  closed = true;
+  return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 bool StartUp() {
@@ -50,6 +63,7 @@ bool StartUp() {
   g_signal_connect(MainWindowHandle, "delete-event", G_CALLBACK(OnClose), nullptr);
   g_signal_connect(MainWindowHandle, "destroy", G_CALLBACK(OnDestroy), nullptr);
   CreateForm();
+  for (const int signal : kEndSignals) g_unix_signal_add(signal, OnEndSignal, nullptr);
   gtk_widget_show_all(MainWindowHandle);
   return MainWindowHandle != nullptr;
 }
