@@ -71,7 +71,28 @@ std::vector<std::string> Adapters() {
   return found;
 }
 
-std::string ProcessName(pid_t pid) { return ReadLine("/proc/" + std::to_string(pid) + "/comm"); }
+// A process's name as another program chose it, with its control characters written as \xNN so
+// that none reaches the user's terminal: C0, DEL and, as UTF-8 spells them, C1 (CSI among them).
+std::string ProcessName(pid_t pid) {
+  const std::string name = ReadLine("/proc/" + std::to_string(pid) + "/comm");
+  std::string shown;
+  for (std::size_t at = 0; at < name.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(name[at]);
+    const auto next = at + 1 < name.size() ? static_cast<unsigned char>(name[at + 1]) : 0;
+    const bool c1 = byte == 0xc2 && next >= 0x80 && next <= 0x9f;
+    if (byte >= 0x20 && byte != 0x7f && byte != '\\' && !c1) {
+      shown += name[at];
+      continue;
+    }
+    for (int i = 0; i < (c1 ? 2 : 1); ++i) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(name[at + i]));
+      shown += escaped;
+    }
+    at += c1 ? 1 : 0;
+  }
+  return shown;
+}
 
 }  // namespace
 
