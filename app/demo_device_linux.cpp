@@ -44,6 +44,24 @@ constexpr long kIdleNs = 20 * 1000 * 1000;  // while nobody holds the terminal
   }
 }
 
+// The echo device holds its terminal and nothing else of what kivom was given: a descriptor
+// kivom inherited (a device, a pipe a caller waits on) must not stay open in it. Its standard
+// streams lead nowhere.
+void KeepOnly(int master) {
+  const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (nowhere >= 0 && nowhere != stream && stream != master) dup2(nowhere, stream);
+  }
+  const unsigned first = STDERR_FILENO + 1;
+  const auto own = static_cast<unsigned>(master);
+  if (own < first) {
+    close_range(first, ~0U, 0);
+    return;
+  }
+  if (own > first) close_range(first, own - 1, 0);
+  close_range(own + 1, ~0U, 0);
+}
+
 }  // namespace
 
 bool StartDemoDevice(std::string& path, std::string& why) {
@@ -65,6 +83,7 @@ bool StartDemoDevice(std::string& path, std::string& why) {
   }
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    KeepOnly(master);
     Echo(master, parent);
   }
   close(master);  // the child's copy keeps the terminal
