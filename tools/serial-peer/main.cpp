@@ -209,7 +209,7 @@ bool Reopened(Peer& peer) {
 void OnOpen(Peer& peer) {
   peer.held = true;
   // Nothing written while nobody held the slave may reach this open.
-  tcflush(peer.master.Get(), TCOFLUSH);
+  if (!peer.options.keep_unread) tcflush(peer.master.Get(), TCOFLUSH);
   Log("open");
   LogSettings(peer, true);
 }
@@ -219,6 +219,7 @@ void OnOpen(Peer& peer) {
 // slave's input queue (re-applying the slave's own settings with a flush of its input). The
 // settings are only written back while nobody holds the slave, so they cannot undo a new open's.
 void DiscardUnreadReply(const Peer& peer) {
+  if (peer.options.keep_unread) return;
   const int master = peer.master.Get();
   tcflush(master, TCOFLUSH);
   termios t{};

@@ -120,6 +120,9 @@ constexpr Option kOptions[] = {
      "before each open, leave the line as another program might have:\n"
      "115200 baud, even parity, two stop bits, RTS/CTS and XON/XOFF",
      [](Value&, Options& o) { o.used_line = true; }},
+    {"--keep-unread", nullptr, Group::kStart,
+     "leave a reply the other end did not read where a device leaves it: in the line",
+     [](Value&, Options& o) { o.keep_unread = true; }},
     {"--help", nullptr, Group::kStart, "show this text", [](Value&, Options& o) { o.help = true; }},
 };
 

@@ -29,6 +29,7 @@ struct Options {
   std::string log_path;      // empty: standard error
   std::string control_path;  // empty: no control file
   bool used_line = false;    // leave the line as another program would before each open
+  bool keep_unread = false;  // leave unread reply bytes in the line, as a device does
   bool help = false;
 };
 
