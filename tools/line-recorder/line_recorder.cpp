@@ -82,11 +82,26 @@ struct Port {
   bool rs485_modelled;  // KIVOM_RECORDER_RS485=1: the driver has an RS-485 mode
   serial_rs485 rs485;   // its settings, which outlive a close
   pthread_mutex_t lock;
+  const char* log_path;  // KIVOM_RECORDER_LOG
+  dev_t log_device;      // the log file, to tell its descriptor from a number reused
+  ino_t log_inode;
 };
 
 RealCalls Real;
-Port ThePort = {false, 0, -1, false, kDrivenLines, 0, false, false, {}, PTHREAD_MUTEX_INITIALIZER};
+Port ThePort = {false,   0, -1, false, kDrivenLines, 0, false, false, {}, PTHREAD_MUTEX_INITIALIZER,
+                nullptr, 0, 0};
 pthread_once_t Once = PTHREAD_ONCE_INIT;
+
+void OpenLog() {
+  ThePort.log = -1;
+  if (ThePort.log_path == nullptr) return;
+  ThePort.log = open(ThePort.log_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
+  struct stat st = {};
+  if (ThePort.log >= 0 && fstat(ThePort.log, &st) == 0) {
+    ThePort.log_device = st.st_dev;
+    ThePort.log_inode = st.st_ino;
+  }
+}
 
 void FindRealCalls() {
   Real.ioctl = reinterpret_cast<IoctlCall>(dlsym(RTLD_NEXT, "ioctl"));
@@ -101,10 +116,8 @@ void FindRealCalls() {
   ThePort.active = true;
   const char* rs485 = getenv("KIVOM_RECORDER_RS485");
   ThePort.rs485_modelled = rs485 != nullptr && rs485[0] == '1' && rs485[1] == '\0';
-  const char* log = getenv("KIVOM_RECORDER_LOG");
-  if (log != nullptr) {
-    ThePort.log = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
-  }
+  ThePort.log_path = getenv("KIVOM_RECORDER_LOG");
+  OpenLog();
 }
 
 // Found at load time, while the process has a single thread and no signal handlers, so no
@@ -150,8 +163,15 @@ int LinesAt(double at) {
   return (ThePort.lines & ~TIOCM_RTS) | (at < ThePort.idle_at ? TIOCM_RTS : 0);
 }
 
-// Appends one event, "<time> <what> dtr=D rts=R<rest>", as a single write.
+// Appends one event, "<time> <what> dtr=D rts=R<rest>", as a single write. A child that closed
+// every descriptor (kivom's keeper of the port) logs too: the log is opened again when its
+// descriptor no longer leads to it.
 void Log(double at, const char* what, const char* rest) {
+  struct stat st = {};
+  if (ThePort.log >= 0 && (fstat(ThePort.log, &st) != 0 || st.st_ino != ThePort.log_inode ||
+                           st.st_dev != ThePort.log_device)) {
+    OpenLog();
+  }
   if (ThePort.log < 0) return;
   const int lines = LinesAt(at);
   char line[256];
