@@ -4,10 +4,10 @@
   serial_client.py hold DEVICE          pyserial's exclusive=True open (flock), held until killed
   serial_client.py hold-excl DEVICE     a plain open with TIOCEXCL, held until killed
   serial_client.py hold-picocom DEVICE  picocom in a terminal of its own, held until killed
-  serial_client.py during DEVICE        waits until kivom holds DEVICE (its exclusive flag), then
-                                        tries pyserial's exclusive open and picocom; then waits
-                                        until kivom lets go and tries pyserial again
-  serial_client.py await-held DEVICE    waits until kivom holds DEVICE
+  serial_client.py during DEVICE        waits until kivom holds DEVICE (its lock file, written once
+                                        it has taken the device), then tries pyserial's exclusive
+                                        open and picocom; then waits until kivom lets go and tries
+                                        pyserial again
 
 "held" on standard output once a hold is taken; one line "WHEN WHO granted|refused: ERROR" per
 try; every wait has a deadline and says what it awaited.
@@ -15,7 +15,6 @@ try; every wait has a deadline and says what it awaited.
 import fcntl
 import os
 import signal
-import struct
 import subprocess
 import sys
 import termios
@@ -25,7 +24,6 @@ import serial
 
 WAIT_SECONDS = 30
 POLL_SECONDS = 0.001
-TIOCGEXCL = 0x80045440  # _IOR('T', 0x40, int)
 
 
 def say(line):
@@ -38,15 +36,17 @@ def hold_until_killed():
     signal.sigwait([signal.SIGTERM, signal.SIGINT])
 
 
-def exclusive_flag(fd):
-    return struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0" * 4))[0] != 0
+def lock_file(device):
+    """The UUCP lock file of a device: /run/lock/LCK..NAME, NAME its real path below /dev."""
+    name = os.path.realpath(device).removeprefix("/dev/").replace("/", "_")
+    return f"/run/lock/LCK..{name}"
 
 
-def await_flag(fd, wanted, what):
+def await_lock(path, wanted, what):
     deadline = time.monotonic() + WAIT_SECONDS
-    while exclusive_flag(fd) != wanted:
+    while os.path.exists(path) != wanted:
         if time.monotonic() > deadline:
-            sys.exit(f"awaited {what} for {WAIT_SECONDS} s; the flag stayed {not wanted}")
+            sys.exit(f"awaited {what} for {WAIT_SECONDS} s; {path} {'never came' if wanted else 'stayed'}")
         time.sleep(POLL_SECONDS)
 
 
@@ -111,22 +111,19 @@ def main():
         hold_until_killed()
         # As a careful holder leaves: a pseudo-terminal keeps the flag while its other side is open.
         fcntl.ioctl(fd, termios.TIOCNXCL)
-    elif mode in ("during", "await-held"):
-        # A plain descriptor takes no lock, so kivom's open is not disturbed by it.
-        fd = os.open(device, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-        if exclusive_flag(fd):
-            sys.exit("the device was in exclusive mode before kivom's press")
+    elif mode == "during":
+        # Watched without opening the device: kivom refuses a device another program has open.
+        lock = lock_file(device)
+        if os.path.exists(lock):
+            sys.exit(f"{lock} stood before kivom's press")
         say("watching")
-        await_flag(fd, True, "kivom's exclusive hold of the device")
-        if mode == "await-held":
-            say("held by kivom")
-            return
+        await_lock(lock, True, "kivom's lock file, the sign of its hold on the device")
         tries = [("pyserial", try_pyserial(device)), ("picocom", try_picocom(device))]
         # A try counts only if kivom still held the line when it had been answered.
-        still_held = exclusive_flag(fd)
+        still_held = os.path.exists(lock)
         for who, result in tries:
             say(f"{'during' if still_held else 'late'} {who} {result}")
-        await_flag(fd, False, "the end of kivom's hold")
+        await_lock(lock, False, "the end of kivom's hold")
         say(f"after pyserial {try_pyserial(device)}")
     else:
         sys.exit(f"unknown mode {mode}")

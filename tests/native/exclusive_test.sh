@@ -39,7 +39,7 @@ trap finish_exclusive EXIT
 # The peer on a new terminal, never one of the machine's own ports: the holders open it before
 # kivom's own refusal of such a port could apply.
 start_line() {
-  start_peer
+  start_peer "$@"
   case "$(readlink -f -- "$line")" in
     /dev/ttyS[0-9]*) kivom_die "refusing: $line is one of the machine's own serial ports" ;;
   esac
@@ -179,6 +179,106 @@ killed_holder_flag_does_not_refuse() {
     kivom_wait_for "the flag cleared once kivom let go" 0 exclusive_flag && close_kivom
 }
 
+# The line's termios, as root reads it: whether HUPCL is set, 1 or 0.
+hang_up_on_close() {
+  /usr/bin/python3 -c '
+import os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+print(1 if termios.tcgetattr(fd)[2] & termios.HUPCL else 0)' "$line"
+}
+lock_gone() { [ ! -e "$lock_file" ] && echo gone; }
+
+# A press into a silent device, then SIGNAL to kivom while it holds the line: the line is given
+# back (no lock file; the flag, as root can read it, cleared) and the next kivom's press reaches
+# the device. SIGTERM ends kivom as its close button does, with 0.
+signal_inside_exchange() {
+  local status=0
+  start_kivom && peer_answers --silent && probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_until "kivom's lock file, its hold on the line" test -e "$lock_file" >/dev/null &&
+    kill -"$1" "$kivom_pid" || return 1
+  kivom_exit || status=$?
+  case "$1" in
+    TERM) [ "$status" -eq 0 ] || { echo "  kivom ended with $status" >&2; return 1; } ;;
+    KILL) [ "$status" -eq 137 ] || { echo "  kivom ended with $status, not killed" >&2; return 1; } ;;
+  esac
+  kivom_wait_for "the lock file removed" gone lock_gone || return 1
+  if [ "$user" = root ]; then
+    kivom_wait_for "the exclusive flag cleared" 0 exclusive_flag &&
+      kivom_wait_for "HUPCL on the line" 1 hang_up_on_close || return 1
+  fi
+  peer_answers --echo
+  start_kivom && press_reaches_device "after the $1" && close_kivom
+}
+
+# start_plain_holder NAME: a program called NAME with the line open and no lock of any kind.
+start_plain_holder() {
+  : >"$work/holder"
+  /usr/bin/python3 -c '
+import ctypes, os, sys, time
+ctypes.CDLL(None).prctl(15, sys.argv[1].encode(), 0, 0, 0)  # PR_SET_NAME
+fd = os.open(sys.argv[2], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+print("held", flush=True)
+time.sleep(600)' "$1" "$line" >>"$work/holder" 2>&1 &
+  holder_pid=$!
+  kivom_wait_for "the plain holder to hold the line" held head -n 1 "$work/holder"
+}
+
+# A program that has the line open without any lock refuses kivom as Windows' exclusive open
+# would; kivom names it with the control characters of its name escaped.
+plain_holder_refuses() {
+  start_plain_holder $'\e[31mevil' && : >"$work/kivom.log" && start_kivom && press_is_refused || return 1
+  grep -q $'\e' "$work/kivom.log" && { echo "  an escape reached the terminal: $(cat -v "$work/kivom.log")" >&2; return 1; }
+  grep -qF '(\x1b[31mevil)' "$work/kivom.log" || { echo "  not named escaped: $(cat "$work/kivom.log")" >&2; return 1; }
+}
+
+# What stands at the lock path that is not a lock file (a FIFO, a link) hangs nothing, is said,
+# stays, and is never written through.
+odd_lock_path_stays() {
+  local kind=$1 target=$work/target
+  echo "not kivom's" >"$target"
+  case "$kind" in
+    FIFO) mkfifo "$lock_file" ;;
+    link) ln -s "$target" "$lock_file" ;;
+  esac
+  : >"$work/kivom.log"
+  start_kivom && press_reaches_device "beside a $kind" && close_kivom || return 1
+  case "$kind" in
+    FIFO) [ -p "$lock_file" ] ;;
+    link) [ -L "$lock_file" ] && [ "$(cat "$target")" = "not kivom's" ] ;;
+  esac || { echo "  the $kind was changed: $(ls -l "$lock_file" 2>&1)" >&2; return 1; }
+  rm -f "$lock_file"
+  [ "$(grep -c 'not a lock file' "$work/kivom.log")" -eq 1 ] ||
+    { echo "  kivom said, not once: $(cat "$work/kivom.log")" >&2; return 1; }
+}
+
+# A reply longer than 100 bytes: its rest, left in the line as a device leaves it, is no later
+# press's reply.
+no_stale_reply() {
+  start_line --keep-unread
+  peer_answers '--long 150'
+  start_kivom && press && kivom_wait_for "the reply box" "$(head -c 100 <(yes ABCDEFGHIJKLMNOPQRSTUVWXYZ | tr -d '\n'))" \
+    probe text "$KIVOM_REPLY_BOX" && peer_answers --silent && press &&
+    kivom_wait_for "the reply box of a silent device" "" probe text "$KIVOM_REPLY_BOX" && close_kivom
+  local status=$?
+  start_line
+  return $status
+}
+
+# The echo device holds its terminal and nothing kivom was given.
+demo_keeps_nothing_inherited() {
+  local child
+  echo "kivom's own" >"$work/inherited"
+  "$kivom" --demo 7<"$work/inherited" 2>>"$work/kivom.log" &
+  kivom_pid=$!
+  kivom_wait_for "kivom's send box" "" probe --pid "$kivom_pid" text "$KIVOM_SEND_BOX" &&
+    child=$(kivom_wait_until "the echo device's process" pgrep -P "$kivom_pid") || return 1
+  if ls -l "/proc/$child/fd" | grep -q "$work/inherited"; then
+    echo "  the echo device holds: $(ls -l "/proc/$child/fd" | tail -n +2)" >&2
+    return 1
+  fi
+  close_kivom
+}
+
 # check WHAT COMMAND..., then whatever the check left running or written is ended.
 checked() {
   check "$@"
@@ -195,6 +295,10 @@ section() {
   checked "$user: a TIOCEXCL holder refuses kivom" refused_while TIOCEXCL hold-excl
   checked "$user: inside an exchange, pyserial and picocom are refused, then pyserial is granted" \
     others_refused_during_exchange
+  checked "$user: a program with the line open without a lock refuses kivom, named escaped" \
+    plain_holder_refuses
+  checked "$user: killed inside an exchange, kivom leaves the line free for the next" \
+    signal_inside_exchange KILL
   [ "$user" = root ] || return 0
   # Once is enough for these: picocom's hold is the flock pyserial's is, and the lock file rule
   # is the same whoever runs kivom.
@@ -205,6 +309,13 @@ section() {
   # The ordinary user's open fails in the kernel on a flag left set, which only root may clear.
   checked "$user: a TIOCEXCL flag left by a killed holder does not refuse the next press" \
     killed_holder_flag_does_not_refuse
+  checked "$user: SIGTERM inside an exchange ends kivom with 0, the line given back" \
+    signal_inside_exchange TERM
+  for kind in FIFO link; do
+    checked "$user: a $kind at the lock path hangs nothing, is said once and stays" odd_lock_path_stays $kind
+  done
+  checked "$user: the rest of a long reply is no later press's reply" no_stale_reply
+  checked "$user: the echo device keeps no descriptor kivom inherited" demo_keeps_nothing_inherited
 }
 
 # The ordinary user's part, in a session of that user's own (Xvfb and buses: root's are not that

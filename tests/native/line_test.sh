@@ -53,9 +53,31 @@ rts_by_rs485() {
     END { if (ok && !wrote) { ok = 0; why = "no write" } }'
 }
 
+# kivom killed inside an exchange with the driver's RS-485 mode set: the mode is put back as
+# kivom found it (off) all the same, by the process that keeps the port for it.
+rs485_back_after_kill() {
+  : >"$recorded"
+  as=(env LD_PRELOAD="$recorder" KIVOM_RECORDER_PORT="$line" KIVOM_RECORDER_LOG="$recorded"
+    KIVOM_RECORDER_RS485=1)
+  start_kivom && peer_answers --silent && probe press "$KIVOM_START_BUTTON" &&
+    kivom_wait_until "the RS-485 mode set" grep ' rs485 .*flags=0x3 ' "$recorded" >/dev/null &&
+    kill -KILL "$kivom_pid"
+  local status=$?
+  as=()
+  { kivom_exit; } 2>/dev/null
+  peer_answers --echo
+  [ $status -eq 0 ] && kivom_wait_until "the mode put back after the kill" \
+    awk '/ rs485 .*flags=0x3 / { set = 1 } set && / rs485 .*flags=0x0 / { print; found = 1 } END { exit !found }' \
+    "$recorded" >/dev/null
+  local back=$?
+  sed 's/^/  /' "$recorded"
+  return $back
+}
+
 start_peer --used-line
 check "RTS by hand: DTR low from kivom's first call on the line, RTS up only around the write" \
   rts_by_hand
 check "RTS by the driver's RS-485 mode: set before the write, put back before the close" \
   rts_by_rs485
+check "RS-485 mode put back as found when kivom is killed inside an exchange" rs485_back_after_kill
 check_summary
