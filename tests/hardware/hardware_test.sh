@@ -14,9 +14,16 @@
 # its recipe changes. Each run boots that image as a throw-away snapshot, with a second small
 # disk that carries the package and the guest's scripts and brings back its files. The guest
 # powers itself off; the wait for it ends at a deadline, saying what the guest did last.
-#   tests/hardware/hardware_test.sh   as root, after scripts/release (dist/) and the native
-#                                     preset's build (the serial peer); ctest runs it as
-#                                     hardware_test (labels hardware, long)
+#   tests/hardware/hardware_test.sh   as root, after `scripts/setup --hardware` (QEMU),
+#                                     scripts/release (dist/) and the native preset's build
+#                                     (the serial peer); `ctest --preset native -R hardware_test`
+#                                     runs it after release_check, `scripts/test --long` with
+#                                     the rest
+#   KIVOM_HARDWARE_DEB=PATH           another package than dist/'s, such as an older release's
+#   KIVOM_HARDWARE_SECONDS=N          the guest's deadline (600)
+# Its files stay in build/hardware/run until the next run: the guest's console (guest.log),
+# QEMU's trace (trace.log), the peers' logs, and the case disk (io.img, kivom's strace logs in
+# its out/, read with `debugfs -R "rdump /out DIR" io.img`).
 # Prints the measured times as "measured: ..." lines and ends with "N passed, N failed".
 set -uo pipefail
 # One block, read whole before it runs: the checkout may change while the guest runs.
