@@ -46,6 +46,18 @@ kivom_native_session_start() {
   }
   export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
   KIVOM_NATIVE_BUS_PID=${bus##*$'\n'}
+  # The accessibility bus and its registry, started before any program: a program's bridge
+  # that meets them still starting on a busy machine may give up and stay off the bus.
+  local a11y
+  a11y=$(dbus-send --session --print-reply=literal --reply-timeout=60000 --dest=org.a11y.Bus \
+    /org/a11y/bus org.a11y.Bus.GetAddress 2>&1) &&
+    a11y=${a11y//[[:space:]]/} && dbus-send --bus="$a11y" --print-reply --reply-timeout=60000 \
+    --dest=org.a11y.atspi.Registry /org/a11y/atspi/accessible/root org.freedesktop.DBus.Peer.Ping \
+    >/dev/null 2>&1 || {
+    echo "awaited the accessibility bus and its registry for 60 s; saw: $a11y" >&2
+    kivom_native_session_stop
+    return 1
+  }
   # The look the form is made for, on X11 (xdotool, Xvfb), with GTK's accessibility bridge on.
   export GTK_THEME=Adwaita GDK_BACKEND=x11 NO_AT_BRIDGE=0
 }

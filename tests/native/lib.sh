@@ -45,7 +45,16 @@ start_kivom() {
   esac
   "${as[@]}" "${@}" "$kivom" "$line" 2>>"$work/kivom.log" &
   kivom_pid=$!
-  kivom_wait_for "kivom's send box" "" probe --pid "$kivom_pid" text "$KIVOM_SEND_BOX"
+  kivom_wait_for "kivom's send box" "" probe --pid "$kivom_pid" text "$KIVOM_SEND_BOX" && return
+  # What the probe saw last, and what became of kivom, for the reader of the failure.
+  probe --pid "$kivom_pid" text "$KIVOM_SEND_BOX" 2>&1 >/dev/null | sed 's/^/  the probe: /' >&2
+  if kill -0 "$kivom_pid" 2>/dev/null; then
+    echo "  kivom (pid $kivom_pid) runs; its standard error:" >&2
+  else
+    echo "  kivom ended; its standard error:" >&2
+  fi
+  sed 's/^/    /' "$work/kivom.log" >&2
+  return 1
 }
 
 # Waits for kivom to end; its exit status, or 1 with a message when it still runs.
