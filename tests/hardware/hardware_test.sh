@@ -20,7 +20,7 @@
 #                                     runs it after release_check, `scripts/test --long` with
 #                                     the rest
 #   KIVOM_HARDWARE_DEB=PATH           another package than dist/'s, such as an older release's
-#   KIVOM_HARDWARE_SECONDS=N          the guest's deadline (600)
+#   KIVOM_HARDWARE_SECONDS=N          the guest's deadline (1200 s: a busy machine takes its time)
 # Its files stay in build/hardware/run until the next run: the guest's console (guest.log),
 # QEMU's trace (trace.log), the peers' logs, and the case disk (io.img, kivom's strace logs in
 # its out/, read with `debugfs -R "rdump /out DIR" io.img`).
@@ -54,7 +54,7 @@ marker=$hw/tree.complete
 image_marker=$hw/root.img.complete
 mirror=http://deb.debian.org/debian
 # The guest's whole deadline, from the start of QEMU to its power-off.
-guest_seconds=${KIVOM_HARDWARE_SECONDS:-600}
+guest_seconds=${KIVOM_HARDWARE_SECONDS:-1200}
 started=$SECONDS
 
 # --- the guest's tree and disk image: made once, then reused while the recipe is the same ---
@@ -91,6 +91,7 @@ make_image() {
   size_mib=$(($(du -sm "$tree" | cut -f1) * 5 / 4 + 256))
   rm -f "$image" && mke2fs -q -t ext4 -L kivom-root -d "$tree" "$image" "${size_mib}M"
 }
+mkdir -p "$hw" || exit 1
 if [ "$(cat "$marker" 2>/dev/null)" = "$recipe" ] && [ -d "$tree" ]; then
   echo "hardware_test: reusing the guest's tree $tree"
 else
