@@ -169,9 +169,10 @@ bool OthersMayHold(int fd, bool unreadableCounts) {
 // What this program and its keeper do to give the port back.
 void ReleasePort(int fd, const HeldPort& held) {
   if (held.rs485Changed) ioctl(fd, TIOCSRS485, &held.rs485Found);
-  // A pseudo-terminal keeps the flag while its other side is open; a flag set meanwhile by
-  // another opener is that opener's.
-  if (held.exclusiveSet && !OthersMayHold(fd, false)) ioctl(fd, TIOCNXCL);
+  // A pseudo-terminal keeps the flag while its other side is open. Only a privileged program
+  // passes the flag to open the device meanwhile, and may have set it for itself then: root
+  // looks for one; an ordinary user could see no such program in /proc, so does not look.
+  if (held.exclusiveSet && !(geteuid() == 0 && OthersMayHold(fd, false))) ioctl(fd, TIOCNXCL);
   flock(fd, LOCK_UN);
   if (held.lockWritten && LockFileAt(held.lockPath).pid == held.owner) unlink(held.lockPath);
 }
