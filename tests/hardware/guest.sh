@@ -224,9 +224,9 @@ hangup_calls() {  # DEVICE: "CALLS-AFTER-THE-HANG-UP" or nothing when no hang-up
     index($0, "openat(AT_FDCWD, " dev) { opened = 1; next }
     !opened { next }
     index($0, " close(" fd ")") { exit }
-    hung && (index($0, " read(" fd ",") || /poll\(/) { calls++ }
+    hung && (index($0, " read(" fd ",") || index($0, "poll([{fd=" fd ",")) { calls++ }
     index($0, " read(" fd ",") && (/ = 0$/ || / = -1 E[A-Z]+/ && !/EAGAIN/) { hung = 1 }
-    /poll\(/ && /revents=[A-Z|]*(POLLHUP|POLLERR)/ { hung = 1 }
+    index($0, "poll([{fd=" fd ",") && /revents=[A-Z|]*(POLLHUP|POLLERR)/ { hung = 1 }
     END { if (hung) print calls + 0 }
   ' "$strace_log"
 }

@@ -182,12 +182,11 @@ check "QEMU holds the peers' pseudo-terminals $uart_line and $ftdi_line, and no 
 qmp() { /usr/bin/python3 -I "$here/qmp.py" "$run/qmp" "$@"; }
 answer() { echo "done $*" >"$run/host.in"; }
 usb_adapter='{"driver": "usb-serial", "id": "adapter", "chardev": "ftdi", "bus": "xhci.0"}'
-# Takes the adapter out once the request "unplug" reached the FTDI's far end: kivom then waits
-# in its read, 500 ms, for a reply the silent peer does not send.
+# Takes the adapter out once kivom has dropped RTS after its request (the FTDI's request
+# SET_MODEM_CTRL with RTS low, in QEMU's trace): kivom then waits in its read, 500 ms, for a
+# reply the silent peer does not send.
 unplug_on_request() {
-  local wanted
-  wanted=$(printf 'unplug\r' | od -An -v -tx1 | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
-  qmp --when "$run/ftdi.log" " request $wanted" device_del '{"id": "adapter"}' >/dev/null &&
+  qmp --when "$run/trace.log" "got control 0x4001, value 0x200" device_del '{"id": "adapter"}' >/dev/null &&
     echo "host: the adapter taken out"
 }
 host_request() {

@@ -3,8 +3,9 @@
 
   qmp.py SOCKET [--when FILE TEXT] COMMAND [JSON-ARGUMENTS] [-- COMMAND [JSON-ARGUMENTS]]...
 
---when sends the commands only once FILE holds TEXT, looked for every millisecond on a
-connection made beforehand: what the guest does next must not run on meanwhile.
+--when sends the commands only once TEXT has been added to FILE (what it held at the start does
+not count), looked for every millisecond on a connection made beforehand: what the guest does
+next must not run on meanwhile.
 Prints each reply's "return"; exit code 1 with QEMU's error, or when the socket does not answer
 or TEXT does not come within the deadline.
 """
@@ -17,12 +18,21 @@ DEADLINE_SECONDS = 30
 POLL_SECONDS = 0.001
 
 
-def await_text(path, text):
+def size(path):
+    try:
+        with open(path, "rb") as watched:
+            return watched.seek(0, 2)
+    except FileNotFoundError:
+        return 0
+
+
+def await_text(path, text, start):
     deadline = time.monotonic() + DEADLINE_SECONDS
     while True:
         try:
-            with open(path, encoding="utf-8", errors="replace") as watched:
-                if text in watched.read():
+            with open(path, "rb") as watched:
+                watched.seek(start)
+                if text.encode() in watched.read():
                     return
         except FileNotFoundError:
             pass
@@ -45,7 +55,7 @@ def main():
     words = sys.argv[2:]
     when = None
     if words[:1] == ["--when"]:
-        when, words = words[1:3], words[3:]
+        when, words = words[1:3] + [size(words[1])], words[3:]
     commands, current = [], []
     for word in words + ["--"]:
         if word == "--":
