@@ -129,44 +129,45 @@ def cases(guest_log):
     return named
 
 
-def modem_lines(driver, steps, line):
-    """DTR and RTS from the open to the close, with the bytes sent, for one exchange."""
-    dtr_raised = dtr_dropped = rts_dropped = None
-    dtr_after_drop = []
+def modem_lines(driver, steps, start):
+    """DTR and RTS from the open to the close, with the bytes sent, for one exchange. START is
+    (DTR, RTS) before it. The open raises both; the first change after that is kivom's first
+    modem-line call, which must take DTR down, and DTR stays down until the close."""
+    raised = first_change = dtr_dropped = None
+    dtr_rises_after = 0
     rises, falls, bytes_at, bytes_low = [], [], [], 0
-    rts = False
-    for when, kind, dtr, rts_now in steps:
+    dtr, rts = start
+    for when, kind, dtr_now, rts_now in steps:
         if kind == "data":
             bytes_at.append(when)
-            if not rts:
-                bytes_low += 1
+            bytes_low += 0 if rts else 1
             continue
-        if kind != "modem":
+        if kind != "modem" or (dtr_now, rts_now) == (dtr, rts):
             continue
-        if dtr and dtr_raised is None:
-            dtr_raised = when
-        elif dtr_raised is not None and dtr_dropped is None and not dtr:
+        if raised is None:
+            if dtr_now and not dtr:
+                raised = when
+        elif first_change is None:
+            first_change = (dtr_now, rts_now)
+        else:
+            dtr_rises_after += 1 if dtr_now and not dtr else 0
+            rises += [when] if rts_now and not rts else []
+            falls += [when] if rts and not rts_now else []
+        if raised is not None and dtr_dropped is None and dtr and not dtr_now:
             dtr_dropped = when
-        elif dtr_dropped is not None and dtr:
-            dtr_after_drop.append(when)
-        if dtr_raised is not None and rts_dropped is None and not rts_now:
-            rts_dropped = when
-        elif rts_dropped is not None:
-            if rts_now and not rts:
-                rises.append(when)
-            if rts and not rts_now:
-                falls.append(when)
-        rts = rts_now
-    dtr_ok = dtr_raised is not None and dtr_dropped is not None and not dtr_after_drop
-    check(f"{driver}: DTR dropped after the open's raise, and never up again until the close", dtr_ok,
-          f"raised at open: {'yes' if dtr_raised is not None else 'no'}, dropped: "
-          f"{'yes' if dtr_dropped is not None else 'no'}, raised again {len(dtr_after_drop)} times")
-    rts_ok = (rts_dropped is not None and len(rises) == 1 and len(falls) == 1 and bytes_at
-              and bytes_low == 0 and rises[0] <= bytes_at[0] and falls[0] >= bytes_at[-1])
+        dtr, rts = dtr_now, rts_now
+    dtr_ok = raised is not None and first_change is not None and not first_change[0] and not dtr_rises_after
+    check(f"{driver}: DTR down from kivom's first modem-line change after the open to the close", dtr_ok,
+          f"raised at the open: {'yes' if raised is not None else 'no'}; the first change after it: "
+          + (f"DTR {'up' if first_change[0] else 'down'}, RTS {'up' if first_change[1] else 'down'}"
+             if first_change else "none")
+          + f"; DTR raised again {dtr_rises_after} times")
+    rts_ok = (first_change is not None and not first_change[1] and len(rises) == 1 and len(falls) == 1
+              and bytes_at and bytes_low == 0 and rises[0] <= bytes_at[0] and falls[0] >= bytes_at[-1])
     check(f"{driver}: RTS up once, around the write: every byte sent while it is up", rts_ok,
           f"{len(bytes_at)} transfers sent, {bytes_low} of them while RTS was low; "
-          f"RTS raised {len(rises)} times and dropped {len(falls)} times after the open")
-    dtr_up = f"{dtr_dropped - dtr_raised:.1f}" if dtr_raised is not None and dtr_dropped else "-"
+          f"RTS raised {len(rises)} times and dropped {len(falls)} times after the open's")
+    dtr_up = f"{dtr_dropped - raised:.1f}" if raised is not None and dtr_dropped else "-"
     tail = f"{falls[-1] - bytes_at[-1]:.1f}" if falls and bytes_at else "-"
     lead = f"{bytes_at[0] - rises[0]:.1f}" if rises and bytes_at else "-"
     print(f"measured: {driver} dtr-up-at-open-ms {dtr_up} rts-lead-ms {lead} rts-tail-ms {tail}")
@@ -201,6 +202,7 @@ def main():
     current = None  # (number, what)
     steps = []
     analysed = []
+    start = {}
 
     def finish(case):
         if case is None:
@@ -213,7 +215,7 @@ def main():
         side = "uart" if driver == "ttyS0" else "ftdi"
         mine = [s for s in steps if s[0] == side]
         if what[0] == "exchange":
-            modem_lines(driver, [(w, k, d, r) for _, w, k, _, d, r in mine], line)
+            modem_lines(driver, [(w, k, d, r) for _, w, k, _, d, r in mine], start[side])
             line_settings(driver, line)
         elif what[0] == "refused":
             changes = [c for _, _, k, c, _, _ in mine if c is not None or k == "data"]
@@ -226,6 +228,7 @@ def main():
             finish(current)
             current = (changed, named.get(changed, f"unnamed mark {changed}"))
             steps = []
+            start = {side: line.modem(side) for side in ("uart", "ftdi")}
             continue
         if side is not None:
             dtr, rts = line.modem(side)
