@@ -146,11 +146,14 @@ open_order() {  # DEVICE
   lock=$(awk -v dev="\"$1\"" '
     index($0, "openat(AT_FDCWD, " dev) { opened = 1 }
     opened && /ioctl\(/ && /TIOCM(BIC|BIS|SET)/ { dropped = 1 }
-    /LCK\.\./ && /O_CREAT/ { print (dropped ? "after" : "before"); exit }
+    # Written in place, or under another name and then linked or renamed to its own.
+    /LCK\.\./ && (/O_CREAT/ || / (link|linkat|rename|renameat|renameat2)\(/) {
+      print (dropped ? "after" : "before"); exit
+    }
   ' "$strace_log")
   echo "  kivom's calls from the open to the first modem-line call, besides flock and TIOCGEXCL:" \
     "${between:-none}" | sed '2,$ s/^/    /'
-  echo "  the lock file written ${lock:-never} the first modem-line call"
+  echo "  the lock file written: ${lock:-not at all}${lock:+ the first modem-line call}"
   [ -z "$between" ] && [ "$lock" != before ]
 }
 
