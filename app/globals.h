@@ -17,6 +17,10 @@ extern MSG MessageRecord;
 extern int32_t LoopResult;
 extern WNDCLASSEXA DialogClassRecord;  // "NORMALDLG"
 extern WNDCLASSEXA FormClassRecord;    // "NORMAL0"
+// The port as the failure message names it and as the exchange opens it: kPortName for both
+// unless the command line named another (TakePortArgument).
+extern const char* PortName;
+extern const char* PortPath;
 
 // A handle kept in a numeric value goes back to the platform rounded to a signed 32-bit
 // integer, as handles are.

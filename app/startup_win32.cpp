@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/main_form.h"
+#include "serial/exchange_settings.h"
 
 runtime::TrackedString GlobalStringSlots[kGlobalStringSlotCount];
 HFONT FormFont;
@@ -13,6 +14,8 @@ MSG MessageRecord;
 int32_t LoopResult;
 WNDCLASSEXA DialogClassRecord;
 WNDCLASSEXA FormClassRecord;
+const char* PortName = kPortName;
+const char* PortPath = kPortName;
 
 HGDIOBJ NumericToHandle(double value) {
   const auto handle = static_cast<int32_t>(std::lround(value));

@@ -3,13 +3,21 @@
 
 #include <cstdint>
 
-// The port's name in the form's texts; the Linux build names the device behind it on its
-// command line.
+// The port's name in the form's texts, and the port kivom.exe opens when its command line names
+// none; the Linux build names the device behind it on its command line.
 constexpr char kPortName[] = "COM1";
+// The ports kivom.exe's command line may name: "COM" and a number from 1 to 255.
+constexpr char kPortNamePrefix[] = "COM";
+constexpr int kHighestPortNumber = 255;
+constexpr char kLongestPortName[] = "COM255";
+// Windows' device namespace: a port named through it opens whatever its number, where the bare
+// name reaches COM1 to COM9 only.
+constexpr char kDeviceNamespace[] = "\\\\.\\";
 // "が使えません" (cannot be used), put after the port name on a failed open
 constexpr char kCannotUseSuffix[] = "\x82\xaa\x8eg\x82\xa6\x82\xdc\x82\xb9\x82\xf1";
-// Room for "COM1が使えません" and its terminator.
-constexpr int kPortNameBufferSize = sizeof kPortName - 1 + sizeof kCannotUseSuffix;
+// Room for "COM255が使えません" and its terminator, which holds "\\.\COM255" too.
+constexpr int kPortNameBufferSize = sizeof kLongestPortName - 1 + sizeof kCannotUseSuffix;
+static_assert(sizeof kDeviceNamespace - 1 + sizeof kLongestPortName <= kPortNameBufferSize);
 
 // 9600 baud, 8 data bits, no parity, one stop bit; RTS raised only while sending; DTR off; no
 // flow control of any kind.

@@ -103,11 +103,14 @@ void SerialTestExchange() {
   DWORD received = 0;
   BOOL result = FALSE;
 
-  lstrcpyA(portName, kPortName);
+  lstrcpyA(portName, PortPath);
   PortHandle = CreateFileA(portName, GENERIC_READ | GENERIC_WRITE,
                            0,  // exclusive
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (PortHandle == INVALID_HANDLE_VALUE) ReportPortUnusable(portName);
+  if (PortHandle == INVALID_HANDLE_VALUE) {
+    lstrcpyA(portName, PortName);
+    ReportPortUnusable(portName);
+  }
 
   ConfigureLine();
 
