@@ -31,26 +31,30 @@ mkdir -p "$KIVOM_SESSION"
 # Japanese locale: Wine's ANSI code page becomes 932 (Shift-JIS).
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
-# The device COM1 is mapped to in the registry of the prefix, read from the file.
-kivom_com1_registry_value() {
-  awk '/^\[Software\\\\Wine\\\\Ports\]/ {inside=1; next}
+# The device the port NAME (COM1, COM7, ...) is mapped to in the registry of the prefix, read
+# from the file; nothing when it is not mapped.
+kivom_port_registry_value() {
+  awk -v value="\"$1\"=\"" '/^\[Software\\\\Wine\\\\Ports\]/ {inside=1; next}
        /^\[/ {inside=0}
-       inside && /^"COM1"=/ {sub(/^"COM1"="/, ""); sub(/"$/, ""); gsub(/\\\\/, "\\"); print}' \
+       inside && index($0, value) == 1 {$0 = substr($0, length(value) + 1); sub(/"$/, "");
+                                        gsub(/\\\\/, "\\"); print}' \
     "$WINEPREFIX/system.reg" 2>/dev/null
 }
+kivom_com1_registry_value() { kivom_port_registry_value COM1; }
 # Refuses, where the machine's own serial ports are not to be touched, anything that leads to one.
 kivom_check_not_machine_port() {
   local target=$1 real
   [ "$KIVOM_REFUSE_MACHINE_PORTS" = 1 ] || return 0
   real=$(readlink -f -- "$target" 2>/dev/null || echo "$target")
   case "$real" in
-    /dev/ttyS[0-9]*) kivom_die "refusing: COM1 would lead to the machine's serial port $real" ;;
+    /dev/ttyS[0-9]*) kivom_die "refusing: a COM port would lead to the machine's serial port $real" ;;
   esac
 }
-kivom_reg_set_com1() {
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$1" /f /reg:64 >/dev/null 2>&1 ||
-    kivom_die "could not write COM1 into the Wine registry"
+kivom_reg_set_port() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f /reg:64 >/dev/null 2>&1 ||
+    kivom_die "could not write $1 into the Wine registry"
 }
+kivom_reg_set_com1() { kivom_reg_set_port COM1 "$1"; }
 # Creates the prefix on first use; later calls find it ready.
 kivom_prefix_ready() {
   mkdir -p "$KIVOM_NO_PORT" "$(dirname "$WINEPREFIX")" || kivom_die "cannot create $KIVOM_NO_PORT"
@@ -119,26 +123,51 @@ kivom_prefix_processes() {
 }
 # Maps COM1 to a device or folder, restarts the Wine server so the mapping takes, and checks the
 # link Wine made. Fails loudly if COM1 leads anywhere else.
-kivom_map_com1() {
-  local target=$1
-  kivom_check_not_machine_port "$target"
+kivom_map_com1() { kivom_map_ports "COM1=$1"; }
+# kivom_map_ports NAME=TARGET...: the same for each port NAME. A port that is not named keeps its
+# value and its link; one mapped to nothing is taken out of the registry and its link removed,
+# so that it is absent. Wine links the machine's own serial ports to the numbers the registry
+# leaves free, from COM1 up: an absent port that Wine gave one of them fails the check.
+kivom_map_ports() {
+  local pair name target changed=0
+  for pair in "$@"; do kivom_check_not_machine_port "${pair#*=}"; done
   kivom_prefix_ready
   kivom_stop_wine
   wineserver -w
-  if [ "$(kivom_com1_registry_value)" != "$target" ]; then
-    kivom_reg_set_com1 "$target"
+  for pair in "$@"; do
+    name=${pair%%=*} target=${pair#*=}
+    if [ "$(kivom_port_registry_value "$name")" = "$target" ]; then continue; fi
+    if [ -n "$target" ]; then
+      kivom_reg_set_port "$name" "$target"
+    else
+      wine reg delete 'HKLM\Software\Wine\Ports' /v "$name" /f /reg:64 >/dev/null 2>&1 ||
+        kivom_die "could not take $name out of the Wine registry"
+    fi
+    changed=1
+  done
+  if [ "$changed" = 1 ]; then
     wineserver -k 2>/dev/null || true
     wineserver -w
-    [ "$(kivom_com1_registry_value)" = "$target" ] || kivom_die "COM1 is not $target in the registry"
+    for pair in "$@"; do
+      name=${pair%%=*} target=${pair#*=}
+      [ "$(kivom_port_registry_value "$name")" = "$target" ] ||
+        kivom_die "$name is not '$target' in the registry"
+    done
   fi
+  # Wine keeps a link that the registry no longer names; any Wine process above may have made it.
+  for pair in "$@"; do
+    name=${pair%%=*} target=${pair#*=}
+    if [ -z "$target" ]; then rm -f "$WINEPREFIX/dosdevices/${name,,}"; fi
+  done
   wineserver -p 2>/dev/null           # stays up, so the link made now is the one used
   wine cmd /c exit >/dev/null 2>&1    # a first process starts the mount manager, which links COM1
-  kivom_check_com1 "$target"
+  for pair in "$@"; do kivom_check_port "${pair%%=*}" "${pair#*=}"; done
 }
-kivom_check_com1() {
-  local expected=$1 link
-  link=$(readlink -- "$WINEPREFIX/dosdevices/com1" 2>/dev/null || true)
-  [ "$link" = "$expected" ] || kivom_die "COM1 leads to '${link}', not to '$expected'"
+kivom_check_com1() { kivom_check_port COM1 "$1"; }
+kivom_check_port() {
+  local name=$1 expected=$2 link
+  link=$(readlink -- "$WINEPREFIX/dosdevices/${name,,}" 2>/dev/null || true)
+  [ "$link" = "$expected" ] || kivom_die "$name leads to '${link}', not to '${expected:-nothing}'"
   kivom_check_not_machine_port "$link"
 }
 

@@ -3,6 +3,10 @@
 # folder, so that no later run can reach a terminal that has gone away.
 #   with-line.sh peer PEER-PROGRAM -- PROGRAM ARGS...   COM1 on a fresh serial peer
 #   with-line.sh unusable -- PROGRAM ARGS...            COM1 on a folder: the open fails
+#   with-line.sh ports PEER-PROGRAM PORT ABSENT -- PROGRAM ARGS...
+#       the port PORT (such as COM12) on a fresh serial peer, COM1 on the folder, and the port
+#       ABSENT (such as COM7) not there at all; the test finds their names in KIVOM_PEER_PORT
+#       and KIVOM_ABSENT_PORT_NAME
 #   with-line.sh recorded PEER-PROGRAM RECORDER-DIR -- PROGRAM ARGS...
 #       COM1 on a serial peer that leaves the line used before every open, with the line
 #       recorder (built in RECORDER-DIR) preloaded into Wine; its log is in KIVOM_RECORDER_LOG
@@ -14,16 +18,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/wine-env.sh"
 
 mode=$1; shift
+named_ports=() # the ports besides COM1 that this run maps, taken out of the registry after it
 # shellcheck disable=SC2317 # run by the trap
 finish() {
   kivom_stop_peer
-  kivom_map_com1 "$KIVOM_NO_PORT" >/dev/null || true
+  kivom_map_ports "COM1=$KIVOM_NO_PORT" "${named_ports[@]/%/=}" >/dev/null || true
 }
 trap finish EXIT
 
 case "$mode" in
-  peer | recorded)
+  peer | recorded | ports)
     peer=$1; shift
+    if [ "$mode" = ports ]; then
+      export KIVOM_PEER_PORT=$1 KIVOM_ABSENT_PORT_NAME=$2
+      named_ports=("$1" "$2")
+      shift 2
+    fi
     peer_options=(--echo)
     if [ "$mode" = recorded ]; then
       recorder=$1; shift
@@ -36,7 +46,12 @@ case "$mode" in
     export KIVOM_PEER_LOG=$work/peer.log KIVOM_PEER_CONTROL=$work/control
     KIVOM_ECHO_DEVICE=$peer kivom_start_peer -- "${peer_options[@]}" --log "$KIVOM_PEER_LOG" \
       --control "$KIVOM_PEER_CONTROL"
-    kivom_map_com1 "$KIVOM_PEER_LINE"
+    if [ "$mode" = ports ]; then
+      kivom_map_ports "COM1=$KIVOM_NO_PORT" "$KIVOM_PEER_PORT=$KIVOM_PEER_LINE" \
+        "$KIVOM_ABSENT_PORT_NAME="
+    else
+      kivom_map_com1 "$KIVOM_PEER_LINE"
+    fi
     if [ "$mode" = recorded ]; then
       # Set only now: the Wine server started above runs without it.
       kivom_preload_recorder "$recorder" "$KIVOM_PEER_LINE" "$work/line.log"

@@ -68,18 +68,22 @@ HWND FindProcessWindow(const RunningProgram& program, const char* className, DWO
       [](HWND found) { return found != nullptr; });
 }
 
-RunningProgram StartProgram() {
+RunningProgram LaunchProgram(const std::string& arguments) {
   RunningProgram program;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  std::string commandLine = WindowsPath(programPath);
-  commandLine.insert(commandLine.begin(), '"');
-  commandLine.push_back('"');
+  std::string commandLine = '"' + WindowsPath(programPath) + '"';
+  if (!arguments.empty()) commandLine += ' ' + arguments;
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &program.process)) {
     ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
-    return program;
   }
+  return program;
+}
+
+RunningProgram StartProgram(const std::string& arguments) {
+  RunningProgram program = LaunchProgram(arguments);
+  if (program.process.hProcess == nullptr) return program;
   program.form = WaitUntil(
       kStateWaitMs,
       [&] {

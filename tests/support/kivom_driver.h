@@ -22,8 +22,11 @@ struct RunningProgram {
   HWND form = nullptr;
 };
 
+// Starts kivom.exe with `arguments` after its name, without waiting for anything.
+RunningProgram LaunchProgram(const std::string& arguments);
+
 // Starts kivom.exe and waits for its window (kMainWindowTitle, of class kFormClassName).
-RunningProgram StartProgram();
+RunningProgram StartProgram(const std::string& arguments = "");
 
 HWND Control(const RunningProgram& program, int id);
 std::string Text(HWND window);
