@@ -10,8 +10,8 @@ namespace {
 constexpr UINT kExitNoWindow = 1;
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
-  if (!TakePortArgument(arguments)) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
+  if (!TakePortArgument(lpCmdLine)) {
     MessageBoxA(nullptr, kUsageText, kMainWindowTitle, MB_OK | MB_ICONERROR);
     ExitProcess(kExitUsage);
   }
