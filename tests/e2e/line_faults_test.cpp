@@ -33,11 +33,16 @@ class LineFaults : public kivom_test::SharedProgram {
   // presses to the time-outs themselves.)
   void Press() { EXPECT_LE(kivom_test::PressStart(program), kivom_test::kHungPressMs); }
   std::string Reply() { return kivom_test::Text(kivom_test::Control(program, ReceiveEdit)); }
-  // The program still runs an ordinary exchange.
+  // The program still runs an ordinary exchange. A busy machine may send the reply later than
+  // the read waits, or the last bytes of a slow fault may still come: a few presses may try.
   void ExpectStillAnswers() {
     PeerBehaves("--reply-text alive");
-    Press();
-    EXPECT_EQ(Reply(), "alive");
+    std::string shown;
+    for (int i = 0; i < kivom_test::kPressTries && shown != "alive"; ++i) {
+      Press();
+      shown = Reply();
+    }
+    EXPECT_EQ(shown, "alive");
   }
 };
 
