@@ -31,6 +31,8 @@ static_assert(kBaudRate == 9600, "kLineSpeed is the termios form of kBaudRate");
 // How often the transmitter is asked whether it is empty, so that RTS drops close behind the
 // last stop bit (a tenth of a byte's time on the wire).
 constexpr long kTransmitterPollNs = 100 * 1000;
+// A UART's transmit FIFO: the most bytes a driver may still hold past its output queue.
+constexpr int kTransmitterFifoBytes = 16;
 
 // Whether the driver raises RTS while sending (its RS-485 mode); if not, the exchange raises
 // and drops it itself. Set by ConfigureLine for the port just opened.
@@ -119,14 +121,16 @@ int TransmitterEmpty() {
 // the transmitter, then drops RTS; never later than the write time-out after `startMs`. The
 // driver's output queue does not count the bytes in the UART's FIFO and shift register: where
 // the driver can say when those are gone, it is asked; elsewhere their wire time is waited,
-// counted from the write's return.
+// counted from the write's return. A driver that still says busy a FIFO's time past that (QEMU's
+// FTDI adapter never says empty) is not waited for: RTS up would meet the device's reply.
 void DropRtsAfterLastByte(double startMs, double writtenMs, size_t count) {
   const double wireEndMs = writtenMs + static_cast<double>(count) * kByteTimeMs;
+  const double latestMs = wireEndMs + kTransmitterFifoBytes * kByteTimeMs;
   while (NowMs() - startMs < kWriteTotalTimeoutMs) {
     int queued = 0;
     if (ioctl(PortHandle, TIOCOUTQ, &queued) != 0 || queued == 0) {
       const int empty = TransmitterEmpty();
-      if (empty == 1 || (empty < 0 && NowMs() >= wireEndMs)) break;
+      if (empty == 1 || NowMs() >= (empty < 0 ? wireEndMs : latestMs)) break;
     }
     const timespec pause = {0, kTransmitterPollNs};
     nanosleep(&pause, nullptr);
