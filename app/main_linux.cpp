@@ -15,6 +15,7 @@
 #include "app/demo_device_linux.h"
 #include "app/globals_linux.h"
 #include "app/startup.h"
+#include "serial/exclusive_port_linux.h"
 
 namespace {
 
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
     Refuse(why);
   }
   if (!CheckDevice(command.device, why)) Refuse(why);
+  // The keeper of the port, too, starts before the toolkit: handing it the port at each press
+  // then costs no copy of the program.
+  StartPortKeeper();
   if (!gtk_init_check(&argc, &argv)) {
     std::fputs("kivom: no display: kivom is a window, and none could be opened\n", stderr);
     return kExitRefused;

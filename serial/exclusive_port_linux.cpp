@@ -9,8 +9,8 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -177,24 +177,65 @@ void ReleasePort(int fd, const HeldPort& held) {
   if (held.lockWritten && LockFileAt(held.lockPath).pid == held.owner) unlink(held.lockPath);
 }
 
-// Closes every descriptor but `a` and `b`.
-void CloseAllBut(int a, int b) {
-  const unsigned low = static_cast<unsigned>(a < b ? a : b);
-  const unsigned high = static_cast<unsigned>(a < b ? b : a);
-  if (low > 0) close_range(0, low - 1, 0);
-  if (high > low + 1) close_range(low + 1, high - 1, 0);
-  close_range(high + 1, ~0U, 0);
+// The keeper's end of the channel is its only descriptor.
+int KeeperChannel = -1;  // this program's end; -1 without a keeper
+constexpr char kGivenBack = 1;
+
+// A copy of the port and what to undo, or a word (kGivenBack): a message of its own each.
+ssize_t ReceiveFromProgram(int channel, HeldPort& held, int& fd) {
+  iovec part = {&held, sizeof held};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message = {};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t n = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+  const cmsghdr* passed = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+  if (passed != nullptr && passed->cmsg_level == SOL_SOCKET && passed->cmsg_type == SCM_RIGHTS) {
+    memcpy(&fd, CMSG_DATA(passed), sizeof fd);
+  }
+  return n;
 }
 
-void StopGuard(HeldPort& held) {
-  if (held.keeper <= 0) return;
-  const char done = 1;
-  if (write(held.keeperPipe, &done, 1) != 1) kill(held.keeper, SIGKILL);
-  close(held.keeperPipe);
-  while (waitpid(held.keeper, nullptr, 0) < 0 && errno == EINTR) {
+[[noreturn]] void KeepPort(int channel) {
+  // The signals that end the program gracefully are the program's to answer.
+  signal(SIGTERM, SIG_IGN);
+  signal(SIGINT, SIG_IGN);
+  signal(SIGHUP, SIG_IGN);
+  const auto own = static_cast<unsigned>(channel);
+  if (own > 0) close_range(0, own - 1, 0);
+  close_range(own + 1, ~0U, 0);
+  int port = -1;
+  HeldPort held = {};
+  for (;;) {
+    HeldPort got = {};
+    int fd = -1;
+    const ssize_t n = ReceiveFromProgram(channel, got, fd);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == static_cast<ssize_t>(sizeof got) && fd >= 0) {
+      if (port >= 0) close(port);
+      port = fd;
+      held = got;
+    } else if (n == 1) {  // given back by the program itself
+      if (port >= 0) close(port);
+      port = -1;
+      send(channel, &kGivenBack, 1, MSG_NOSIGNAL);
+    } else if (n <= 0) {  // the program has ended
+      if (port >= 0) ReleasePort(port, held);
+      _exit(0);  // the port's close, the last one after the program's death, drops the lines
+    }
   }
-  held.keeper = 0;
-  held.keeperPipe = -1;
+}
+
+// The keeper lets go of its copy, so that this program's close is the last.
+void StopGuard(HeldPort& held) {
+  if (!held.guarded) return;
+  held.guarded = false;
+  char word = 0;
+  if (send(KeeperChannel, &kGivenBack, 1, MSG_NOSIGNAL) != 1) return;
+  while (recv(KeeperChannel, &word, 1, 0) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace
@@ -263,7 +304,6 @@ int Holders(dev_t device, pid_t* pids, int most, int* unreadable) {
 bool PortLooksFree(const char* device, HeldPort& held) {
   memset(&held, 0, sizeof held);
   held.owner = getpid();
-  held.keeperPipe = -1;
   LockPathOf(device, held.lockPath);
   const LockFileSeen seen = LockFileAt(held.lockPath);
   if (seen.kind == LockKind::kLive) return false;
@@ -291,32 +331,35 @@ bool LockPort(int fd, HeldPort& held) {
   return lockFile != LockFile::kRefused;
 }
 
-void GuardPort(int fd, HeldPort& held) {
+void StartPortKeeper() {
   int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return;
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return;
   const pid_t keeper = fork();
-  if (keeper == 0) {
-    // The keeper waits for a word from this program, which comes unless it died; the signals
-    // that end the program gracefully are the program's to answer.
-    signal(SIGTERM, SIG_IGN);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
-    CloseAllBut(fd, ends[0]);
-    char done = 0;
-    ssize_t n = 0;
-    do {
-      n = read(ends[0], &done, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n != 1) ReleasePort(fd, held);
-    _exit(0);  // its close of the port, the last one after the program's death, drops the lines
-  }
-  close(ends[0]);
+  if (keeper == 0) KeepPort(ends[1]);
+  close(ends[1]);
   if (keeper < 0) {
-    close(ends[1]);
+    close(ends[0]);
     return;
   }
-  held.keeper = keeper;
-  held.keeperPipe = ends[1];
+  KeeperChannel = ends[0];
+}
+
+void GuardPort(int fd, HeldPort& held) {
+  if (KeeperChannel < 0) return;
+  iovec part = {&held, sizeof held};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message = {};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* passed = CMSG_FIRSTHDR(&message);
+  passed->cmsg_level = SOL_SOCKET;
+  passed->cmsg_type = SCM_RIGHTS;
+  passed->cmsg_len = CMSG_LEN(sizeof fd);
+  memcpy(CMSG_DATA(passed), &fd, sizeof fd);
+  held.guarded =
+      sendmsg(KeeperChannel, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof held);
 }
 
 void GivePortBack(int fd, HeldPort& held) {

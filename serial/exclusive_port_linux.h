@@ -17,8 +17,7 @@ struct HeldPort {
   bool lockWritten;         // this program's own lock file stands there
   bool exclusiveSet;        // this program set the terminal's exclusive flag
   pid_t owner;              // this program, as its lock file names it
-  pid_t keeper;             // the child that gives the port back should this program die
-  int keeperPipe;           // closed without a word by this program's death
+  bool guarded;             // the keeper holds a copy of the port
   bool rs485Changed;        // the driver's RS-485 mode was changed: rs485Found puts it back
   serial_rs485 rs485Found;
 };
@@ -39,12 +38,17 @@ bool ClaimPort(int fd);
 // meanwhile; the caller then gives the port back.
 bool LockPort(int fd, HeldPort& held);
 
-// From here until GivePortBack, should this program die (SIGKILL), a child process gives the
-// port back for it: the RS-485 mode as found, the exclusive flag, the lock file; its close,
-// the last, then drops DTR and RTS (HUPCL).
+// Starts the keeper: a process of this program's own, started before the toolkit so that it
+// carries none of it, which holds a copy of the port during each exchange and gives the port
+// back should this program die holding it (SIGKILL): the RS-485 mode as found, the exclusive
+// flag, the lock file; its close, then the last, drops DTR and RTS (HUPCL). It ends with the
+// program. Without it (it could not start) the port is taken all the same.
+void StartPortKeeper();
+
+// Hands the keeper a copy of `fd` and what `held` says to undo, until GivePortBack.
 void GuardPort(int fd, HeldPort& held);
 
-// Undoes the above before the descriptor is closed: the guard, TIOCNXCL where this program
+// Undoes the above before the descriptor is closed: the keeper's copy, TIOCNXCL where this program
 // set the flag and no other program has the device open, the flock, the lock file.
 void GivePortBack(int fd, HeldPort& held);
 

@@ -334,6 +334,7 @@ TEST_F(PortRules, AProcessWhoseDescriptorsCannotBeReadIsCounted) {
 
 void TakeAndGuard(const char* device) {
   static HeldPort held;
+  StartPortKeeper();
   const Taken taken = Take(device, held);
   if (!taken.locked) _exit(1);
   GuardPort(taken.fd, held);
