@@ -12,6 +12,12 @@
 # the FTDI adapter out or put it back), answered "done REQUEST" on the port kivom.host.
 # Files the host reads afterwards go to $io/out.
 set -uo pipefail
+# Its ttyS0 is the guest's emulated UART; on any other machine it would be a real port that is
+# not this test's. It runs only where the guest's own init started the kernel.
+grep -qw 'init=/sbin/kivom-hardware-init' /proc/cmdline || {
+  echo "guest.sh: refusing: not the QEMU guest of hardware_test.sh (its ttyS0 is not ours here)" >&2
+  exit 2
+}
 io=$(cd "$(dirname "$0")/../.." && pwd)
 source "$io/scripts/lib/check.sh"
 source "$io/scripts/lib/step.sh"
